@@ -37,7 +37,8 @@ void Writer::u16(std::uint16_t value) {
 }
 
 void Writer::u32(std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 void Writer::u64(std::uint64_t value) {
@@ -89,7 +90,8 @@ std::string fixed_text(Reader& reader, std::uint64_t width) {
             padding = true;
             continue;
         }
-        const bool label_char = (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || byte == '_';
+        const bool label_char =
+            (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || byte == '_';
         if (padding || !label_char) throw std::runtime_error("invalid label");
         text.push_back(static_cast<char>(byte));
     }

@@ -80,7 +80,9 @@ struct Writer {
     void u16(std::uint16_t value);
     void u32(std::uint32_t value);
     void u64(std::uint64_t value);
-    void append(std::span<const std::uint8_t> data) { bytes.insert(bytes.end(), data.begin(), data.end()); }
+    void append(std::span<const std::uint8_t> data) {
+        bytes.insert(bytes.end(), data.begin(), data.end());
+    }
 };
 
 struct Header {
