@@ -1,0 +1,13 @@
+// Where the client connects when the command line names no server. The host is also the
+// one the account-link key is checked against, so it names the official server only.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kestrel {
+
+inline constexpr std::string_view default_server_host = "play.kestrel-game.net";
+inline constexpr std::uint32_t default_server_port = 7777;
+
+} // namespace kestrel
