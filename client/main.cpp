@@ -1,7 +1,7 @@
 // Program entry of the game client: command line, run-mode checks, and the run itself.
 // Every error of the whole run ends here as one "client: " line and exit status 1.
 #include "client/defaults.h"
-#include "client/label.h"
+#include "protocol/label.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,21 +1,15 @@
 #include "protocol/credentials.h"
 
+#include "protocol/label.h"
+
 #include <stdexcept>
 
 namespace kestrel {
 
 void write_label(Writer& out, std::string_view text, std::size_t width) {
-    std::size_t kept = 0;
-    for (char c : text) {
-        if (kept == width) break;
-        // ASCII ranges, not <cctype>: the locale must not change what goes on the wire.
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') {
-            out.u8(static_cast<std::uint8_t>(c));
-            ++kept;
-        }
-    }
-    for (; kept < width; ++kept) out.u8(0);
+    const std::string label = filter_label(text, width);
+    for (char c : label) out.u8(static_cast<std::uint8_t>(c));
+    for (std::size_t kept = label.size(); kept < width; ++kept) out.u8(0);
 }
 
 // Credentials record, 45 bytes:

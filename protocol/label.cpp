@@ -1,4 +1,4 @@
-#include "client/label.h"
+#include "protocol/label.h"
 
 namespace kestrel {
 
