@@ -8,6 +8,10 @@
 
 namespace kestrel {
 
+// Carves rooms and corridors from a solid block, decorates, then validates; throws the
+// validation message when the portals cannot all be reached. Note: called unqualified with
+// two int arguments and a std::vector, argument-dependent lookup picks std::generate, so
+// pass a std::uint64_t seed or write kestrel::generate.
 Sector generate(std::uint64_t id, std::uint64_t seed, std::vector<Portal> portals);
 
 // Hides one secret door (tile 2) with a small room (tile 3) behind it.
