@@ -6,5 +6,11 @@ add_library(kestrel::enet ALIAS PkgConfig::ENET)
 
 find_package(SDL3 3.2 CONFIG QUIET)
 if(SDL3_FOUND)
-  add_library(kestrel::sdl3 ALIAS SDL3::SDL3)
+  # SDL's own SDL3::SDL3 may itself be an alias (of SDL3::SDL3-shared), and an alias cannot
+  # name another alias, so point at the real target.
+  get_target_property(kestrel_sdl3_target SDL3::SDL3 ALIASED_TARGET)
+  if(NOT kestrel_sdl3_target)
+    set(kestrel_sdl3_target SDL3::SDL3)
+  endif()
+  add_library(kestrel::sdl3 ALIAS ${kestrel_sdl3_target})
 endif()

@@ -1,0 +1,713 @@
+#include "client/router.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "session/handoff_messages.h"
+#include "world/generate.h"
+#include "world/map_transfer.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t session_id = 0x1122334455667788;
+constexpr std::uint32_t first_epoch = 3;
+constexpr std::uint32_t next_epoch = 4;
+constexpr std::uint32_t player = 42;
+constexpr std::uint64_t trip = 0xABCD0001;
+constexpr std::uint64_t sector_id = 900;
+constexpr std::uint32_t commit_tick = 1234;
+
+// What a refused or ignored packet must leave exactly as it was.
+struct View {
+    std::uint32_t epoch;
+    HandoffState handoff_state;
+    std::optional<Sector> committed;
+    Player spawn;
+    std::uint32_t server_tick;
+    std::optional<std::uint32_t> last_snapshot;
+    std::size_t partials;
+    std::vector<double> stats;
+    std::string banner_text;
+    std::vector<double> times;
+    Panel panel;
+    std::uint32_t last_summary_run;
+    Credentials credentials;
+    SectorStatus status;
+    std::uint32_t status_sequence;
+    AdventureState adventure;
+    ExpeditionState expedition;
+    std::size_t radar, attacks, outbox, sounds, samples;
+    Player predicted;
+    std::uint64_t reconciles;
+    std::uint32_t server_tick_base, last_sequence, last_tick;
+    bool input_paused;
+    friend bool operator==(const View&, const View&) = default;
+};
+
+View view(const RunState& s) {
+    const RunStats& t = s.stats;
+    return {s.handoff.epoch,
+            s.handoff.state,
+            s.handoff.committed,
+            s.handoff.spawn,
+            s.handoff.server_tick,
+            s.assembly.last,
+            s.assembly.partials.size(),
+            {double(t.commits), double(t.hits), double(t.damage), double(t.pickups),
+             double(t.respawns), double(t.enemy_shots), double(t.rewards),
+             double(t.projectile_snapshots), double(t.initial_items), t.enemy_span_x,
+             t.enemy_span_y, double(t.snapshots)},
+            s.banner_text,
+            {s.banner_until, s.hit_marker_until, s.damage_flash_until, s.next_tick_time,
+             s.last_snapshot_time},
+            s.panel,
+            s.last_summary_run,
+            s.credentials,
+            s.status,
+            s.status_sequence,
+            s.adventure,
+            s.expedition,
+            s.radar_contacts.size(),
+            s.attack_times.size(),
+            s.outbox.size(),
+            s.sounds.size(),
+            s.remotes.samples().size(),
+            s.prediction.predicted(),
+            s.prediction.reconciles(),
+            s.server_tick_base,
+            s.last_sequence,
+            s.last_tick,
+            s.input_paused};
+}
+
+ReplicatedEntity thing(std::uint32_t id, std::uint8_t kind, double cell_x, double cell_y) {
+    ReplicatedEntity entity;
+    entity.id = id;
+    entity.kind = kind;
+    entity.x = static_cast<std::int32_t>(cell_x * 256) << 8; // what the wire keeps
+    entity.y = static_cast<std::int32_t>(cell_y * 256) << 8;
+    entity.flags = 1;
+    if (kind == 4) entity.height = 128;
+    return entity;
+}
+
+Writer combat(std::uint8_t kind, std::uint16_t value, std::uint32_t subject = 77,
+              std::uint16_t x = 0x0480, std::uint16_t y = 0x0240) {
+    Writer out;
+    out.u32(0xDEADBEEF);
+    out.u32(subject);
+    out.u16(x);
+    out.u16(y);
+    out.u8(kind);
+    out.u8(0);
+    out.u16(value);
+    return out;
+}
+
+Writer status_payload(std::uint32_t sequence, std::uint16_t remaining = 5) {
+    SectorStatus status;
+    status.sequence = sequence;
+    status.remaining = remaining;
+    return status.write();
+}
+
+Writer bytes_payload(std::size_t size) {
+    Writer out;
+    out.bytes.assign(size, 0);
+    return out;
+}
+
+class Router : public ::testing::Test {
+  protected:
+    RunState state;
+    std::ostringstream out;
+    Sector sector = generate(sector_id, std::uint64_t{0x5EED}, {});
+
+    void deliver(const Bytes& bytes, std::uint8_t channel, double now = 1.0) {
+        Reader reader(bytes);
+        const Header header = read_header(reader);
+        route(state, header, reader, channel, now, out);
+    }
+    Bytes frame(Type type, const Writer& payload, std::optional<std::uint32_t> epoch = {},
+                std::optional<std::uint64_t> session = {}) const {
+        return packet(type, session.value_or(state.handoff.session), 1,
+                      epoch.value_or(state.handoff.epoch), payload);
+    }
+    void send(Type type, const Writer& payload, std::uint8_t channel, double now = 1.0) {
+        deliver(frame(type, payload), channel, now);
+    }
+
+    Player spawn_in(const Sector& where) const {
+        Player spawn = zero_player();
+        spawn.id = player;
+        spawn.x = where.spawn_x << 8;
+        spawn.y = where.spawn_y << 8;
+        spawn.yaw = 16384;
+        spawn.health = 100;
+        spawn.weapon = 2;
+        return spawn;
+    }
+    void admit() {
+        deliver(packet(Type::Welcome, session_id, 1, first_epoch, welcome_payload(player, 600, 9)),
+                0);
+    }
+    void begin(std::uint64_t transition, const Sector& to, std::uint32_t epoch, double now) {
+        send(Type::TransitionBegin, transition_begin_payload(transition, to.id, epoch, 300), 0,
+             now);
+        for (const Writer& chunk : map_chunks(transition, to)) send(Type::MapChunk, chunk, 2, now);
+    }
+    // Welcomed, handed over into `sector` and with the queues emptied.
+    void play() {
+        admit();
+        begin(trip, sector, next_epoch, 2.0);
+        deliver(frame(Type::TransitionCommit,
+                      transition_commit_payload(trip, sector.id, next_epoch, commit_tick,
+                                                spawn_in(sector)),
+                      next_epoch),
+                0, 2.0);
+        state.outbox.clear();
+        out.str("");
+    }
+
+    Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
+        Snapshot snap;
+        snap.id = id;
+        snap.tick = commit_tick + id;
+        snap.input_ack = 0;
+        snap.revision = state.handoff.committed->revision;
+        snap.viewer = player;
+        snap.sector = state.handoff.committed->id;
+        ReplicatedEntity viewer = thing(player, 1, 8, 8);
+        viewer.health = 100;
+        snap.entities.push_back(viewer);
+        snap.entities.insert(snap.entities.end(), others.begin(), others.end());
+        return snap;
+    }
+    void apply(const Snapshot& snap, double now = 3.0) {
+        for (const Writer& part : snapshot_part_payloads(snap))
+            send(Type::SnapshotPart, part, 1, now);
+    }
+
+    // With the predicted player at `health`, queues two inputs, applies a snapshot that
+    // acknowledges none of them and returns the sizes of the pending queue and the history.
+    std::pair<std::size_t, std::size_t> queue_inputs_and_apply(std::uint16_t health) {
+        const Grid grid{};
+        Player self = spawn_in(sector);
+        self.health = health;
+        state.prediction.reset(self);
+        state.prediction.step(Input{1, 1, 0, 0}, grid);
+        state.prediction.step(Input{2, 2, 0, 0}, grid);
+        state.input_history.push_back(Input{2, 2, 0, 0});
+        Snapshot snap = snapshot(1);
+        snap.tick = 0;
+        apply(snap);
+        return {state.prediction.pending().size(), state.input_history.size()};
+    }
+    // The secret door of the generated sector, opened by a patch.
+    std::uint16_t door_cell() const {
+        std::uint16_t cell = 0;
+        while (cell < cell_count && sector.cells[cell] != 2) ++cell;
+        EXPECT_LT(cell, cell_count) << "no secret door";
+        return cell < cell_count ? cell : 0;
+    }
+    Sector patched_sector() const {
+        Sector patched = sector;
+        patched.cells[door_cell()] = 0;
+        patched.revision += 1;
+        return patched;
+    }
+
+    void expect_refused(const Bytes& bytes, std::uint8_t channel, const std::string& message) {
+        const View before = view(state);
+        try {
+            deliver(bytes, channel);
+            ADD_FAILURE() << "accepted, expected \"" << message << "\"";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(error.what(), message);
+        }
+        EXPECT_TRUE(before == view(state)) << message;
+    }
+    void expect_ignored(const Bytes& bytes, std::uint8_t channel) {
+        const View before = view(state);
+        EXPECT_NO_THROW(deliver(bytes, channel));
+        EXPECT_TRUE(before == view(state));
+    }
+};
+
+TEST_F(Router, WrongChannelOrSessionIsFatalBeforeThePayloadIsRead) {
+    play();
+    struct Route {
+        Type type;
+        std::uint8_t channel;
+        const char* message;
+    };
+    const Route routes[] = {
+        {Type::SnapshotPart, 1, "invalid snapshot channel/session"},
+        {Type::MapPatch, 0, "invalid map patch channel"},
+        {Type::CombatEvent, 0, "invalid combat event"},
+        {Type::SectorStatus, 1, "invalid sector status channel"},
+        {Type::AdventureState, 1, "invalid adventure channel"},
+        {Type::ProfileError, 0, "invalid profile error"},
+        {Type::ExpeditionState, 1, "invalid expedition channel"},
+    };
+    for (const Route& r : routes) {
+        const std::size_t size = r.type == Type::CombatEvent    ? 16
+                                 : r.type == Type::SectorStatus ? 10
+                                                                : 0;
+        for (std::uint8_t channel = 0; channel < 3; ++channel)
+            if (channel != r.channel)
+                expect_refused(frame(r.type, bytes_payload(size)), channel, r.message);
+        expect_refused(frame(r.type, bytes_payload(size), {}, session_id + 1), r.channel,
+                       r.message);
+    }
+    // Everything else belongs to the handoff: chunks on 2, the rest (unknown types too) on 0.
+    for (Type type : {Type::Welcome, Type::TransitionBegin, Type::TransitionCommit,
+                      Type::TransitionAbort, Type::Hello, Type{11}, Type{200}})
+        expect_refused(frame(type, bytes_payload(0)), 1, "invalid control channel");
+    expect_refused(frame(Type::MapChunk, bytes_payload(0)), 0, "invalid control channel");
+    expect_refused(frame(Type::MapChunk, bytes_payload(0)), 1, "invalid control channel");
+    expect_ignored(frame(Type{11}, bytes_payload(3)), 0);
+    expect_refused(frame(Type{11}, bytes_payload(0), {}, 5), 0, "handoff session mismatch");
+}
+
+TEST_F(Router, LengthGuardsOfCombatAndStatus) {
+    play();
+    for (std::size_t size : {15, 17}) {
+        const Bytes bytes = frame(Type::CombatEvent, bytes_payload(size));
+        Reader reader(bytes);
+        const Header header = read_header(reader);
+        EXPECT_THROW(route(state, header, reader, 0, 1.0, out), std::runtime_error);
+        EXPECT_EQ(reader.position, header_size); // refused before any field was read
+        expect_refused(bytes, 0, "invalid combat event");
+    }
+    for (std::size_t size : {9, 11})
+        expect_refused(frame(Type::SectorStatus, bytes_payload(size)), 1,
+                       "invalid sector status channel");
+}
+
+TEST_F(Router, StaleEpochsAreDroppedSilently) {
+    play();
+    // Payloads that would be refused if they were parsed.
+    expect_ignored(frame(Type::SnapshotPart, bytes_payload(0), first_epoch), 1);
+    expect_ignored(frame(Type::MapPatch, bytes_payload(0), first_epoch), 0);
+    expect_ignored(frame(Type::CombatEvent, combat(0, 0), first_epoch), 0);
+    expect_ignored(frame(Type::SectorStatus, bytes_payload(10), next_epoch + 1), 1);
+    Writer bad_status = status_payload(9);
+    bad_status.bytes[6] = 61; // revive out of range
+    expect_ignored(frame(Type::SectorStatus, bad_status, first_epoch), 1);
+    expect_ignored(frame(Type::AdventureState, bytes_payload(0), first_epoch), 1);
+    expect_ignored(frame(Type::ExpeditionState, bytes_payload(0), first_epoch), 1);
+    // A profile error ends the run whatever its epoch.
+    Writer code;
+    code.u8(2);
+    expect_refused(frame(Type::ProfileError, code, first_epoch), 0,
+                   "Cannot load the saved profile");
+}
+
+TEST_F(Router, AdmissionAndHandoffThroughTheRouter) {
+    state.credentials.name = "ALICE";
+    admit();
+    ASSERT_EQ(state.outbox.size(), 1u);
+    EXPECT_EQ(state.outbox[0].type, Type::Profile);
+    EXPECT_EQ(state.outbox[0].payload.bytes, state.credentials.write().bytes);
+    EXPECT_EQ(state.outbox[0].channel, 0);
+    EXPECT_TRUE(state.outbox[0].reliable);
+    EXPECT_EQ(state.handoff.state, HandoffState::Transit);
+    EXPECT_EQ(state.next_tick_time, 1.0);
+
+    // While in transit nothing is applied.
+    state.handoff.committed = sector; // even with a sector at hand
+    state.handoff.state = HandoffState::Transit;
+    expect_ignored(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1))[0]), 1);
+    state.handoff.committed.reset();
+    state.outbox.clear();
+
+    begin(trip, sector, next_epoch, 2.0);
+    ASSERT_EQ(state.outbox.size(), 1u); // the ack comes with the last chunk
+    const Outgoing& ack = state.outbox[0];
+    EXPECT_EQ(ack.type, Type::TransitionAck);
+    EXPECT_EQ(ack.channel, 0);
+    EXPECT_TRUE(ack.reliable);
+    ASSERT_EQ(ack.payload.bytes.size(), 24u);
+    Reader fields(ack.payload.bytes);
+    EXPECT_EQ(fields.u64(), trip);
+    EXPECT_EQ(fields.u64(), sector.id);
+    EXPECT_EQ(fields.u32(), sector.revision);
+    EXPECT_EQ(fields.u32(), crc32(sector.encode()));
+    EXPECT_EQ(out.str(), "");
+
+    // Leftovers of the old epoch that the commit must clear.
+    state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
+    state.attack_times[5] = 1.0;
+    state.death_times[6] = 1.0;
+    state.input_history.push_back(Input{7, 9, 0, 0});
+    state.last_sequence = 7;
+    state.last_tick = 9;
+    state.status_sequence = 50;
+    state.adventure.sequence = 8;
+    state.expedition.sequence = 4;
+    state.banner_text = "SALVAGE +3";
+    state.input_paused = true;
+
+    const Bytes commit =
+        frame(Type::TransitionCommit,
+              transition_commit_payload(trip, sector.id, next_epoch, commit_tick, spawn_in(sector)),
+              next_epoch);
+    deliver(commit, 0, 5.0);
+    EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
+    EXPECT_EQ(state.stats.commits, 1u);
+    EXPECT_EQ(state.handoff.state, HandoffState::Active);
+    EXPECT_EQ(state.prediction.predicted(), state.handoff.spawn);
+    EXPECT_EQ(state.prediction.predicted().x, sector.spawn_x << 8);
+    EXPECT_TRUE(state.prediction.pending().empty());
+    EXPECT_TRUE(state.input_history.empty());
+    EXPECT_EQ(state.last_sequence, 0u);
+    EXPECT_EQ(state.last_tick, 0u);
+    EXPECT_EQ(state.next_tick_time, 5.0);
+    EXPECT_EQ(state.last_snapshot_time, 5.0);
+    EXPECT_EQ(state.server_tick_base, commit_tick);
+    EXPECT_EQ(state.yaw, 16384.0f);
+    EXPECT_FALSE(state.input_paused);
+    EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
+                state.death_times.empty());
+    EXPECT_EQ(state.status_sequence, 0u);
+    EXPECT_EQ(state.adventure, AdventureState{});
+    EXPECT_EQ(state.expedition.sequence, 4u); // survives
+    EXPECT_EQ(state.banner_text, "SALVAGE +3");
+    EXPECT_EQ(state.outbox.size(), 1u);
+
+    // The same commit again is stale: no second line.
+    deliver(commit, 0, 6.0);
+    EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
+    EXPECT_EQ(state.stats.commits, 1u);
+}
+
+TEST_F(Router, AbortPausesInputAndPrintsNothing) {
+    play();
+    state.last_sequence = 30;
+    state.input_history.push_back(Input{30, 40, 0, 0});
+    Sector other = generate(901, std::uint64_t{77}, {});
+    begin(trip + 1, other, next_epoch + 1, 4.0);
+    EXPECT_EQ(state.handoff.state, HandoffState::Transit);
+    EXPECT_TRUE(state.input_history.empty()); // entering transit
+    EXPECT_EQ(state.next_tick_time, 4.0);
+
+    state.input_history.push_back(Input{31, 41, 0, 0});
+    deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 2), next_epoch + 1), 0,
+            4.5);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(state.stats.commits, 1u);
+    EXPECT_EQ(state.handoff.epoch, next_epoch + 1);
+    EXPECT_EQ(state.handoff.committed->id, sector_id);
+    EXPECT_TRUE(state.input_paused);
+    EXPECT_EQ(state.last_sequence, 0u);
+    EXPECT_TRUE(state.input_history.empty());
+    EXPECT_EQ(state.next_tick_time, 4.5);
+
+    apply(snapshot(1), 5.0);
+    EXPECT_FALSE(state.input_paused);
+}
+
+TEST_F(Router, SnapshotMustBelongToThePlayedWorld) {
+    play();
+    Snapshot other_sector = snapshot(1);
+    other_sector.sector += 1;
+    Snapshot other_revision = snapshot(1);
+    other_revision.revision += 1;
+    Snapshot other_viewer = snapshot(1);
+    other_viewer.viewer = player + 1;
+    other_viewer.entities[0].id = player + 1;
+    for (const Snapshot& snap : {other_sector, other_revision, other_viewer})
+        expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]), 1,
+                       "snapshot world mismatch");
+
+    ReplicatedEntity low = thing(9, 4, 5, 5);
+    low.height = 127;
+    expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1, {low}))[0]), 1,
+                   "projectile altitude mismatch");
+
+    apply(snapshot(1, {thing(9, 4, 5, 5), thing(10, 4, 6, 6)}));
+    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
+    apply(snapshot(2));
+    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
+}
+
+TEST_F(Router, SnapshotApplication) {
+    play();
+    // Spread over two parts: nothing happens until the last one.
+    std::vector<ReplicatedEntity> others = {thing(20, 2, 3, 5), thing(21, 2, 10, 6),
+                                            thing(22, 3, 1, 1), thing(23, 3, 2, 2)};
+    for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
+    const std::vector<Writer> parts = snapshot_part_payloads(snapshot(1, others));
+    ASSERT_EQ(parts.size(), 2u);
+    send(Type::SnapshotPart, parts[0], 1, 3.0);
+    EXPECT_EQ(state.stats.snapshots, 0u);
+    EXPECT_EQ(state.assembly.partials.size(), 1u);
+    send(Type::SnapshotPart, parts[1], 1, 3.0);
+
+    EXPECT_EQ(state.stats.snapshots, 1u);
+    EXPECT_EQ(state.stats.initial_items, 2u);
+    EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
+    EXPECT_FLOAT_EQ(state.stats.enemy_span_y, 1.0f);
+    EXPECT_EQ(state.prediction.reconciles(), 1u);
+    EXPECT_EQ(state.prediction.predicted(), static_cast<const Player&>(snapshot(1).entities[0]));
+    EXPECT_EQ(state.handoff.spawn, state.prediction.predicted());
+    EXPECT_EQ(state.handoff.server_tick, commit_tick + 1);
+    EXPECT_EQ(state.server_tick_base, commit_tick + 1);
+    ASSERT_EQ(state.remotes.samples().size(), 1u);
+    EXPECT_EQ(state.remotes.samples()[0].snapshot.entities.size(), 31u);
+    EXPECT_EQ(state.last_snapshot_time, 3.0);
+
+    // Only the first snapshot of the run counts items and enemies.
+    apply(snapshot(2, {thing(20, 2, 1, 1), thing(21, 2, 30, 30), thing(22, 3, 1, 1)}), 3.5);
+    EXPECT_EQ(state.stats.snapshots, 2u);
+    EXPECT_EQ(state.stats.initial_items, 2u);
+    EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
+    EXPECT_EQ(state.prediction.reconciles(), 2u);
+    EXPECT_EQ(state.remotes.samples().size(), 2u);
+}
+
+TEST_F(Router, NoEnemyOrOneEnemyGivesNoSpan) {
+    play();
+    apply(snapshot(1, {thing(20, 2, 9, 4)}));
+    EXPECT_EQ(state.stats.enemy_span_x, 0.0f);
+    EXPECT_EQ(state.stats.enemy_span_y, 0.0f);
+}
+
+TEST_F(Router, RespawnStartsThePredictionOver) {
+    play();
+    EXPECT_EQ(queue_inputs_and_apply(0), std::make_pair(std::size_t{0}, std::size_t{0}));
+}
+
+TEST_F(Router, LivingPlayerReplaysItsInputs) {
+    play();
+    EXPECT_EQ(queue_inputs_and_apply(100), std::make_pair(std::size_t{2}, std::size_t{1}));
+}
+
+TEST_F(Router, MapPatchNeedsACommittedSector) {
+    admit();
+    expect_ignored(frame(Type::MapPatch, map_patch_payload(patched_sector(), door_cell())), 0);
+}
+
+TEST_F(Router, MapPatchReplacesTheCommittedSector) {
+    play();
+    const Writer patch = map_patch_payload(patched_sector(), door_cell());
+    expect_ignored(frame(Type::MapPatch, patch, first_epoch), 0);
+    send(Type::MapPatch, patch, 0);
+    EXPECT_EQ(state.handoff.committed, patched_sector());
+}
+
+TEST_F(Router, CombatEventsCountShowAndSound) {
+    play();
+    state.config.has_audio = true;
+    send(Type::CombatEvent, combat(1, 0), 0, 10.0);
+    send(Type::CombatEvent, combat(2, 0), 0, 10.0);
+    send(Type::CombatEvent, combat(4, 0), 0, 10.0);
+    send(Type::CombatEvent, combat(6, 0), 0, 10.0);
+    EXPECT_EQ(state.stats.hits, 1u);
+    EXPECT_DOUBLE_EQ(state.hit_marker_until, 10.15);
+    EXPECT_EQ(state.stats.damage, 1u);
+    EXPECT_DOUBLE_EQ(state.damage_flash_until, 10.3);
+    EXPECT_EQ(state.stats.respawns, 1u);
+    EXPECT_EQ(state.stats.rewards, 1u);
+
+    const auto banner = [&](std::uint8_t kind, std::uint16_t value) {
+        send(Type::CombatEvent, combat(kind, value), 0, 20.0);
+        return std::make_pair(state.banner_text, state.banner_until);
+    };
+    EXPECT_EQ(banner(3, 0x0119), std::make_pair(std::string("HEALTH +25"), 20.5));
+    EXPECT_EQ(banner(3, 0x0205), std::make_pair(std::string("AMMO +5"), 20.5));
+    EXPECT_EQ(banner(3, 0x0300), std::make_pair(std::string("POWER-UP"), 20.5));
+    EXPECT_EQ(state.stats.pickups, 3u);
+    EXPECT_EQ(banner(19, 12), std::make_pair(std::string("SALVAGE +12"), 21.5));
+    EXPECT_EQ(banner(20, 1), std::make_pair(std::string("OBJECTIVE COMPLETE / SALVAGE +40"), 21.5));
+    EXPECT_EQ(banner(21, 300), std::make_pair(std::string("SALVAGE BANKED +300"), 21.5));
+    EXPECT_EQ(banner(22, 1), std::make_pair(std::string("SECRET FOUND / SALVAGE +50"), 21.5));
+
+    send(Type::CombatEvent, combat(5, 0, 77, 0x0100, 0x0100), 0, 30.0);
+    send(Type::CombatEvent, combat(5, 0, 77, 0x0480, 0x0240), 0, 31.0); // replaces the first
+    send(Type::CombatEvent, combat(7, 0, 78), 0, 32.0);
+    EXPECT_EQ(state.stats.enemy_shots, 2u);
+    ASSERT_EQ(state.radar_contacts.size(), 1u);
+    EXPECT_EQ(state.radar_contacts[77].first.x, 4.5f);
+    EXPECT_EQ(state.radar_contacts[77].first.y, 2.25f);
+    EXPECT_EQ(state.radar_contacts[77].second, 31.0);
+    EXPECT_EQ(state.attack_times, (std::map<std::uint32_t, double>{{77, 31.0}, {78, 32.0}}));
+
+    state.sounds.clear();
+    send(Type::CombatEvent, combat(9, 3), 0);
+    send(Type::CombatEvent, combat(11, 3, 0x80000001), 0);
+    send(Type::CombatEvent, combat(11, 3, 0x7fffffff), 0);
+    send(Type::CombatEvent, combat(13, 4, player), 0); // our own: silent
+    send(Type::CombatEvent, combat(13, 4, player + 1), 0);
+    ASSERT_EQ(state.sounds.size(), 4u);
+    const std::pair<int, int> expected[] = {{9, 3}, {11, 2}, {11, 1}, {13, 4}};
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(std::make_pair(state.sounds[i].effect, state.sounds[i].variant), expected[i]);
+
+    state.config.has_audio = false;
+    send(Type::CombatEvent, combat(9, 3), 0);
+    EXPECT_EQ(state.sounds.size(), 4u);
+}
+
+TEST_F(Router, CombatKindAndPaddingAreChecked) {
+    play();
+    expect_refused(frame(Type::CombatEvent, combat(0, 0)), 0, "invalid combat kind");
+    expect_refused(frame(Type::CombatEvent, combat(31, 0)), 0, "invalid combat kind");
+    Writer padded = combat(1, 0);
+    padded.bytes[13] = 1;
+    expect_refused(frame(Type::CombatEvent, padded), 0, "invalid combat kind");
+    send(Type::CombatEvent, combat(30, 0), 0); // the last kind, no effect
+}
+
+TEST_F(Router, SectorStatusKeepsOnlyNewerSequences) {
+    play();
+    const auto offer = [&](std::uint32_t sequence, std::uint16_t remaining) {
+        send(Type::SectorStatus, status_payload(sequence, remaining), 1);
+        return std::make_pair(state.status_sequence, state.status.remaining);
+    };
+    using P = std::pair<std::uint32_t, std::uint16_t>;
+    EXPECT_EQ(offer(0xFFFFFFF0u, 1), P(0xFFFFFFF0u, 1));
+    EXPECT_EQ(offer(0xFFFFFFF0u, 2), P(0xFFFFFFF0u, 1)); // equal
+    EXPECT_EQ(offer(0xFFFFFF00u, 3), P(0xFFFFFFF0u, 1)); // older
+    EXPECT_EQ(offer(5, 4), P(5, 4));                     // newer across the wrap
+    EXPECT_EQ(offer(5 + 0x80000000u, 5), P(5, 4));       // half a turn away counts as older
+    Writer bad = status_payload(6);
+    bad.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
+    expect_refused(frame(Type::SectorStatus, bad), 1, "invalid sector status");
+
+    // After a handoff any sequence is accepted again.
+    begin(trip + 1, generate(901, std::uint64_t{77}, {}), next_epoch + 1, 4.0);
+    deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 1), next_epoch + 1), 0);
+    EXPECT_EQ(state.status_sequence, 0u);
+    EXPECT_EQ(offer(2, 6), P(2, 6));
+}
+
+TEST_F(Router, AdventureKeepsOnlyNewerSequences) {
+    play();
+    AdventureState adventure;
+    adventure.sequence = 10;
+    adventure.salvage_carried = 7;
+    send(Type::AdventureState, adventure.write(), 1);
+    EXPECT_EQ(state.adventure, adventure);
+    AdventureState older = adventure;
+    older.sequence = 9;
+    older.salvage_carried = 1;
+    send(Type::AdventureState, older.write(), 1);
+    EXPECT_EQ(state.adventure, adventure);
+    older.sequence = 11;
+    send(Type::AdventureState, older.write(), 1);
+    EXPECT_EQ(state.adventure, older);
+}
+
+ExpeditionState expedition(std::uint32_t sequence) {
+    ExpeditionState state;
+    state.sequence = sequence;
+    state.run_id = 7;
+    return state;
+}
+
+TEST_F(Router, ExpeditionOpensAndClosesTheVotePanel) {
+    play();
+    const auto offer = [&](const ExpeditionState& e) {
+        send(Type::ExpeditionState, e.write(), 1);
+        return state.panel;
+    };
+    state.panel = Panel::contracts;
+    ExpeditionState e = expedition(100);
+    e.vote_open = true;
+    e.vote_ticks = 120;
+    EXPECT_EQ(offer(e), Panel::vote);
+    EXPECT_EQ(state.expedition, e);
+    EXPECT_EQ(offer(expedition(99)), Panel::vote); // older: not accepted
+    EXPECT_EQ(state.expedition, e);
+    EXPECT_EQ(offer(expedition(101)), Panel::none); // the vote is over
+    state.panel = Panel::crew;
+    EXPECT_EQ(offer(expedition(102)), Panel::crew); // other panels stay
+    e.sequence = 103;
+    e.vote_ticks = 0;
+    EXPECT_EQ(offer(e), Panel::crew); // open but without time left
+}
+
+TEST_F(Router, ExpeditionSummaryOpensOncePerRun) {
+    play();
+    const auto offer = [&](std::uint32_t sequence, std::uint32_t run, std::uint8_t contract) {
+        ExpeditionState e = expedition(sequence);
+        e.run_id = run;
+        e.contract_state = contract;
+        e.vote_open = true;
+        e.vote_ticks = 10;
+        send(Type::ExpeditionState, e.write(), 1);
+        const Panel panel = state.panel;
+        state.panel = Panel::none;
+        return std::make_pair(panel, state.last_summary_run);
+    };
+    using P = std::pair<Panel, std::uint32_t>;
+    EXPECT_EQ(offer(1, 7, 1), P(Panel::vote, 0)); // still running
+    EXPECT_EQ(offer(2, 7, 2), P(Panel::summary, 7));
+    EXPECT_EQ(offer(3, 7, 2), P(Panel::vote, 7)); // summary already shown for run 7
+    EXPECT_EQ(offer(4, 8, 3), P(Panel::summary, 8));
+    EXPECT_EQ(offer(5, 9, 0), P(Panel::vote, 8));
+}
+
+TEST_F(Router, CrewCodeBecomesThePartyAndIsSaved) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    play();
+    state.credentials.token[0] = 0x5A;
+    state.profile_path = (dir / "profile.bin").string();
+
+    ExpeditionState e = expedition(1);
+    e.crew_code = "CREW7";
+    send(Type::ExpeditionState, e.write(), 1);
+    EXPECT_EQ(state.credentials.party, "CREW7");
+    std::ifstream file(state.profile_path, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
+
+    // The same code again saves nothing.
+    std::filesystem::remove(state.profile_path);
+    e.sequence = 2;
+    send(Type::ExpeditionState, e.write(), 1);
+    EXPECT_FALSE(std::filesystem::exists(state.profile_path));
+
+    // A failed save changes nothing (as root a read-only directory would still be writable,
+    // so the profile sits below a regular file).
+    std::ofstream(dir / "plain") << "x";
+    state.profile_path = (dir / "plain" / "profile.bin").string();
+    e.sequence = 3;
+    e.crew_code = "OTHER";
+    e.contract_state = 2;
+    expect_refused(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(Router, ProfileErrorEndsTheRun) {
+    play();
+    const auto code = [](std::initializer_list<std::uint8_t> bytes) {
+        Writer out;
+        for (std::uint8_t b : bytes) out.u8(b);
+        return out;
+    };
+    expect_refused(frame(Type::ProfileError, code({1})), 0,
+                   "This profile is already playing. Close the other client and reconnect.");
+    for (std::uint8_t other : {0, 2, 255})
+        expect_refused(frame(Type::ProfileError, code({other})), 0,
+                       "Cannot load the saved profile");
+    expect_refused(frame(Type::ProfileError, code({1, 0})), 0, "trailing bytes");
+    expect_refused(frame(Type::ProfileError, code({})), 0, "truncated packet");
+}
+
+} // namespace
+} // namespace kestrel
