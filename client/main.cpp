@@ -1,7 +1,22 @@
 // Program entry of the game client: command line, run-mode checks, and the run itself.
 // Every error of the whole run ends here as one "client: " line and exit status 1.
 #include "client/defaults.h"
+#include "client/input.h"
+#include "client/profile.h"
+#include "client/router.h"
+#include "client/run_state.h"
+#include "protocol/codec.h"
 #include "protocol/label.h"
+#include "world/generate.h"
+
+#include <SDL3/SDL.h>
+#include <enet/enet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <optional>
 
 #include <cstdint>
 #include <cstdlib>
@@ -182,12 +197,294 @@ void check_options(const Options& options) {
 }
 
 // ---------------------------------------------------------------------------------------
-// The run: start-up, main loop, end-of-run checks and shut-down. Returns the exit status
-// of a normal end; every failure is thrown.
+// Transport: one ENet client host with one peer and three channels. Every message is
+// framed with the handoff's session and epoch and a per-connection counter; with
+// --latency-ms set, packets wait in a FIFO (all share the same delay, so it stays in due
+// order) until the main loop releases them.
 // ---------------------------------------------------------------------------------------
+std::int64_t steady_nanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class Network {
+  public:
+    struct Pending {
+        std::int64_t due = 0;
+        Bytes bytes;
+        std::uint8_t channel = 0;
+        bool reliable = false;
+    };
+
+    Network(const std::string& server, std::uint32_t port, std::uint32_t latency)
+        : latency_ms(latency) {
+        host = enet_host_create(nullptr, 1, 3, 0, 0);
+        if (host == nullptr) throw std::runtime_error("cannot create ENet client");
+        host->maximumPacketSize = max_packet_size;
+        host->maximumWaitingData = 65536;
+        ENetAddress address{};
+        address.port = static_cast<enet_uint16>(port);
+        if (enet_address_set_host(&address, server.c_str()) != 0) {
+            release();
+            throw std::runtime_error("cannot resolve server " + server);
+        }
+        peer = enet_host_connect(host, &address, 3, 0);
+        if (peer == nullptr) {
+            release();
+            throw std::runtime_error("cannot connect to server");
+        }
+    }
+    ~Network() { release(); }
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
+
+    void send(Type type, const Writer& payload, const HandoffClient& handoff, std::uint8_t channel,
+              bool reliable) {
+        ++sequence;
+        Bytes bytes = packet(type, handoff.session, sequence, handoff.epoch, payload);
+        if (latency_ms != 0) {
+            pending_queue.push_back(
+                Pending{steady_nanoseconds() + std::int64_t{latency_ms} * 1000000, std::move(bytes),
+                        channel, reliable});
+            return;
+        }
+        ENetPacket* message = make_packet(bytes, reliable);
+        if (enet_peer_send(peer, channel, message) != 0) {
+            enet_packet_destroy(message);
+            throw std::runtime_error("packet send failure");
+        }
+    }
+
+    // A refused send of a delayed packet only loses that packet.
+    void release_due() {
+        while (!pending_queue.empty() && pending_queue.front().due <= steady_nanoseconds()) {
+            Pending entry = std::move(pending_queue.front());
+            pending_queue.pop_front();
+            ENetPacket* message = make_packet(entry.bytes, entry.reliable);
+            if (enet_peer_send(peer, entry.channel, message) != 0) enet_packet_destroy(message);
+        }
+        enet_host_flush(host);
+    }
+
+    ENetHost* host = nullptr;
+    ENetPeer* peer = nullptr;
+    std::uint32_t sequence = 0;
+    std::uint32_t latency_ms = 0;
+    std::deque<Pending> pending_queue;
+
+  private:
+    static ENetPacket* make_packet(const Bytes& bytes, bool reliable) {
+        ENetPacket* message = enet_packet_create(bytes.data(), bytes.size(),
+                                                 reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+        if (message == nullptr) throw std::runtime_error("packet allocation failure");
+        return message;
+    }
+    // Immediate disconnect: no handshake is waited for, queued packets are dropped.
+    void release() {
+        if (peer != nullptr) enet_peer_disconnect_now(peer, 0);
+        if (host != nullptr) enet_host_destroy(host);
+        peer = nullptr;
+        host = nullptr;
+        pending_queue.clear();
+    }
+};
+
+// The payload of Hello: the 32-bit values 1, 7, 1, 0.
+Writer hello_payload() {
+    Writer payload;
+    for (std::uint32_t value : {1u, 7u, 1u, 0u}) payload.u32(value);
+    return payload;
+}
+
+// ---------------------------------------------------------------------------------------
+// The run: start-up, main loop, end-of-run checks and shut-down. Returns the exit status
+// of a normal end; every failure is thrown and unwinds what was created so far.
+// ---------------------------------------------------------------------------------------
+
+// SDL and ENet are started and stopped as scoped values so that an error anywhere
+// releases them in reverse order of creation.
+struct Platform {
+    explicit Platform(bool headless) {
+        const SDL_InitFlags flags = headless ? 0 : (SDL_INIT_AUDIO | SDL_INIT_VIDEO);
+        if (!SDL_Init(flags)) throw std::runtime_error(SDL_GetError());
+    }
+    ~Platform() { SDL_Quit(); }
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+};
+
+struct EnetLibrary {
+    EnetLibrary() {
+        if (enet_initialize() != 0) throw std::runtime_error("ENet initialization failed");
+    }
+    ~EnetLibrary() { enet_deinitialize(); }
+    EnetLibrary(const EnetLibrary&) = delete;
+    EnetLibrary& operator=(const EnetLibrary&) = delete;
+};
+
+struct PacketGuard {
+    ENetPacket* packet;
+    ~PacketGuard() { enet_packet_destroy(packet); }
+};
+
+RunConfig run_config(const Options& options) {
+    RunConfig config;
+    config.host = options.host;
+    config.latency_ms = options.latency_ms;
+    config.drop_every = options.drop_every;
+    config.demo = options.demo;
+    config.hidden = options.hidden;
+    config.headless = options.headless;
+    config.auto_combat = options.auto_combat;
+    config.auto_portal = options.auto_portal;
+    config.has_transport = !options.demo;
+    return config;
+}
+
+// The offline sector: generated locally, played from the start, nothing sent.
+void start_demo(RunState& state) {
+    Portal portal;
+    portal.id = 1;
+    portal.cell = 70;
+    portal.target = 2;
+    portal.target_portal = 0;
+    portal.link_flags = 1;
+    portal.target_seed = 42;
+    state.handoff.committed = kestrel::generate(1, 0x6B1F39A42ull, {portal});
+    state.handoff.state = HandoffState::Active;
+    Player spawn{};
+    spawn.id = 1;
+    spawn.x = 0x28000;
+    spawn.y = 0x28000;
+    spawn.yaw = 0;
+    spawn.health = 100;
+    spawn.ammo = 100;
+    spawn.cooldown = 0;
+    spawn.weapon = 1;
+    state.handoff.spawn = spawn;
+    state.prediction.reset(spawn);
+}
+
+// Sends what the handlers queued, in order, stamped with the handoff's current session
+// and epoch. Sounds need an audio stream, which this build never opens.
+void flush_effects(RunState& state, Network* network) {
+    for (const Outgoing& message : state.outbox) {
+        if (network != nullptr)
+            network->send(message.type, message.payload, state.handoff, message.channel,
+                          message.reliable);
+    }
+    state.outbox.clear();
+    state.sounds.clear();
+}
+
+// Services the transport without blocking: at most 256 events per iteration.
+void service_network(RunState& state, Network& network, double now) {
+    for (int handled = 0; handled < 256; ++handled) {
+        ENetEvent event{};
+        const int result = enet_host_service(network.host, &event, 0);
+        if (result < 0) throw std::runtime_error("network service failure");
+        if (result == 0) break;
+        std::optional<PacketGuard> guard;
+        if (event.type == ENET_EVENT_TYPE_RECEIVE) guard.emplace(PacketGuard{event.packet});
+        if (event.peer != network.peer) throw std::runtime_error("unexpected network peer");
+        switch (event.type) {
+        case ENET_EVENT_TYPE_CONNECT:
+            network.send(Type::Hello, hello_payload(), state.handoff, 0, true);
+            break;
+        case ENET_EVENT_TYPE_DISCONNECT:
+            state.handoff.state = HandoffState::Aborted;
+            throw std::runtime_error("server disconnected");
+        case ENET_EVENT_TYPE_RECEIVE: {
+            Reader reader(event.packet->data, event.packet->dataLength);
+            const Header header = read_header(reader);
+            route(state, header, reader, event.channelID, now, std::cout);
+            flush_effects(state, &network);
+            break;
+        }
+        case ENET_EVENT_TYPE_NONE:
+            break;
+        }
+    }
+}
+
+// Drains the platform's event queue. Without a window only quit events can arrive.
+void drain_events(RunState& state) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_EVENT_QUIT) handle_quit(state);
+    }
+}
+
+KeyState held_keys(const RunState& state) {
+    KeyState keys;
+    if (!state.config.has_window) return keys;
+    int count = 0;
+    const bool* pressed = SDL_GetKeyboardState(&count);
+    for (int i = 0; i < count && i < static_cast<int>(key_count); ++i)
+        if (pressed[i]) keys.press(static_cast<Key>(i));
+    return keys;
+}
+
 int run(const Options& options) {
-    static_cast<void>(options);
-    throw std::runtime_error("game loop not available yet");
+    const Platform platform(options.headless);
+    const EnetLibrary enet;
+
+    RunState state;
+    state.config = run_config(options);
+    state.selected_weapon = options.weapon;
+    state.profile_path = resolve_profile_path(options.headless, options.profile_file);
+    state.credentials = set_up_profile(state.profile_path, options.name, options.party);
+
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<Network> network;
+    if (options.demo)
+        start_demo(state);
+    else
+        network = std::make_unique<Network>(options.host, options.port, options.latency_ms);
+
+    double previous = 0;
+    while (state.running) {
+        const double now =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double dt = std::clamp(now - previous, 0.0, 0.1);
+        previous = now;
+
+        drain_events(state);
+        if (network) service_network(state, *network, now);
+        if (network && state.handoff.state == HandoffState::Connecting && now > 10.0)
+            throw std::runtime_error("connection timed out: " + options.host + ":" +
+                                     std::to_string(options.port) +
+                                     " (UDP); check server availability");
+
+        const KeyState keys = held_keys(state);
+        if (state.in_game()) steer(state, now, dt, keys);
+        run_input_ticks(state, now, keys);
+        flush_effects(state, network.get());
+        if (network) network->release_due();
+        state.prediction.smooth(dt);
+
+        ++state.stats.frames;
+        if ((options.frames != 0 && state.stats.frames >= options.frames) ||
+            (options.seconds != 0 && now >= options.seconds))
+            state.running = false;
+        SDL_Delay(options.headless ? 1 : 8);
+    }
+
+    check_run_end(state.stats, options.require_commits, options.demo, options.seconds);
+    std::cout << summary_line(state.stats, state.adventure.salvage_banked,
+                              state.adventure.colors_unlocked, state.prediction.reconciles(),
+                              state.prediction.max_correction())
+              << std::flush;
+
+    // Reverse order of start-up; the platform and ENet follow as scoped values.
+    state.input_history.clear();
+    state.handoff = HandoffClient{};
+    network.reset();
+    state.attack_times.clear();
+    state.death_times.clear();
+    state.radar_contacts.clear();
+    return 0;
 }
 
 } // namespace

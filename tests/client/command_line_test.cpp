@@ -1,7 +1,8 @@
-// Runs the real client binary with command lines that end before the game loop starts
-// (parse errors, contradictory run modes, --help) and checks its exact output and exit
-// status. Acceptance of a value is observed by pairing it with a run-mode conflict that is
-// only detected after parsing: reaching that message proves the value parsed.
+// Runs the real client binary and checks its exact output and exit status: parse errors,
+// contradictory run modes and --help end before the game loop starts; the offline demo
+// and a few host settings are observed through short real runs. Acceptance of a value is
+// often observed by pairing it with a run-mode conflict that is only detected after
+// parsing: reaching that message proves the value parsed.
 #include "client/defaults.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,48 @@ TEST(CommandLineRunModes, HeadlessConflictIsReportedBeforeDemoConflict) {
 TEST(CommandLineRunModes, ParseErrorsComeBeforeRunModeChecks) {
     expect_error(with(headless_capture, {"--frames", "0"}), range_message);
     expect_error(with(headless_capture, {"--bogus"}), "missing option value");
+}
+
+} // namespace
+} // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+const std::string summary_prefix = "Client stopped: frames=";
+
+TEST(CommandLineRuns, DemoWithSecondsEndsNormallyWithoutSnapshots) {
+    const Outcome outcome = run_client({"--demo", "--headless", "--seconds", "1"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    ASSERT_EQ(outcome.out.rfind(summary_prefix, 0), 0u) << outcome.out;
+    EXPECT_NE(outcome.out.find(" commits=0 "), std::string::npos);
+    EXPECT_NE(outcome.out.find(" snapshots=0 reconciliations=0 largest_correction=0\n"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.out.find('\n'), outcome.out.size() - 1) << "exactly one line";
+}
+
+TEST(CommandLineRuns, FramesOneRunsExactlyOneIteration) {
+    const Outcome outcome = run_client({"--demo", "--headless", "--frames", "1"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out.rfind(summary_prefix + "1 commits=0 ", 0), 0u) << outcome.out;
+}
+
+// The host a run talks to is only visible through what fails: an unresolvable name is
+// refused at start-up, before any loop iteration.
+TEST(CommandLineRuns, HostAfterLocalFlagWins) {
+    expect_error({"--headless", "-l", "--host", "no-such-host.invalid", "--frames", "1"},
+                 "cannot resolve server no-such-host.invalid");
+}
+
+TEST(CommandLineRuns, LocalFlagAfterHostWins) {
+    // -l replaces the unresolvable name with the loopback address: one iteration ends
+    // normally (nothing has to answer within a single frame).
+    const Outcome outcome =
+        run_client({"--headless", "--host", "no-such-host.invalid", "-l", "--frames", "1"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out.rfind(summary_prefix + "1 ", 0), 0u) << outcome.out;
 }
 
 } // namespace
