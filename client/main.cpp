@@ -408,11 +408,77 @@ void service_network(RunState& state, Network& network, double now) {
     }
 }
 
-// Drains the platform's event queue. Without a window only quit events can arrive.
-void drain_events(RunState& state) {
+// Carries out what an input handler asked of the platform. Without a window (headless,
+// or before the renderer exists) the window actions have nothing to act on.
+void perform(RunState& state, SDL_Window* window, const PlatformActions& actions) {
+    for (const PlatformAction& action : actions) {
+        switch (action.kind) {
+        case PlatformAction::Kind::capture_mouse:
+            state.mouse_captured =
+                window != nullptr && SDL_SetWindowRelativeMouseMode(window, true);
+            break;
+        case PlatformAction::Kind::release_mouse:
+            if (window != nullptr) SDL_SetWindowRelativeMouseMode(window, false);
+            break;
+        case PlatformAction::Kind::start_text_input:
+            if (window != nullptr) SDL_StartTextInput(window);
+            break;
+        case PlatformAction::Kind::stop_text_input:
+            if (window != nullptr) SDL_StopTextInput(window);
+            break;
+        case PlatformAction::Kind::set_clipboard:
+            SDL_SetClipboardText(action.text.c_str());
+            break;
+        case PlatformAction::Kind::open_url:
+            SDL_OpenURL(action.text.c_str());
+            break;
+        case PlatformAction::Kind::toggle_fullscreen:
+            if (window != nullptr) {
+                const bool fullscreen = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
+                SDL_SetWindowFullscreen(window, !fullscreen);
+            }
+            break;
+        case PlatformAction::Kind::toggle_music:
+        case PlatformAction::Kind::toggle_effects:
+        case PlatformAction::Kind::music_volume:
+        case PlatformAction::Kind::effects_volume:
+            break; // the mixer lives behind an audio stream, which this build never opens
+        }
+    }
+}
+
+// Drains the platform's event queue and hands every event to the input handlers.
+void drain_events(RunState& state, SDL_Window* window, double now) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_EVENT_QUIT) handle_quit(state);
+        switch (event.type) {
+        case SDL_EVENT_QUIT:
+            handle_quit(state);
+            break;
+        case SDL_EVENT_WINDOW_FOCUS_GAINED:
+            handle_focus_gained(state);
+            break;
+        case SDL_EVENT_WINDOW_FOCUS_LOST:
+            perform(state, window, handle_focus_lost(state));
+            break;
+        case SDL_EVENT_MOUSE_BUTTON_DOWN:
+            if (event.button.button == SDL_BUTTON_LEFT)
+                perform(state, window, handle_left_mouse_down(state));
+            break;
+        case SDL_EVENT_MOUSE_MOTION:
+            handle_mouse_motion(state, event.motion.xrel);
+            break;
+        case SDL_EVENT_TEXT_INPUT:
+            handle_text_input(state, event.text.text);
+            break;
+        case SDL_EVENT_KEY_DOWN:
+            perform(state, window,
+                    handle_key_down(state, static_cast<Key>(event.key.scancode), event.key.repeat,
+                                    now));
+            break;
+        default:
+            break;
+        }
     }
 }
 
@@ -443,6 +509,7 @@ int run(const Options& options) {
     else
         network = std::make_unique<Network>(options.host, options.port, options.latency_ms);
 
+    SDL_Window* window = nullptr; // the windowed presentation is not built yet
     double previous = 0;
     while (state.running) {
         const double now =
@@ -450,7 +517,7 @@ int run(const Options& options) {
         const double dt = std::clamp(now - previous, 0.0, 0.1);
         previous = now;
 
-        drain_events(state);
+        drain_events(state, window, now);
         if (network) service_network(state, *network, now);
         if (network && state.handoff.state == HandoffState::Connecting && now > 10.0)
             throw std::runtime_error("connection timed out: " + options.host + ":" +
