@@ -1,0 +1,192 @@
+#include "server/server.h"
+
+#include <enet/enet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <random>
+#include <stdexcept>
+
+#include "server/outbound.h"
+
+namespace kestrel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t max_clients = 8;
+constexpr std::size_t channel_count = 3;
+constexpr std::int64_t tick_ns = 1'000'000'000 / 30;
+constexpr std::size_t max_events_per_wait = 1024;
+constexpr enet_uint32 longest_wait_ms = 10;
+
+std::int64_t since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+std::uint64_t fresh_entropy() {
+    std::random_device device;
+    return (std::uint64_t{device()} << 32) ^ device();
+}
+
+// ENet's own state, released in reverse order however the loop ends.
+struct Host {
+    ENetHost* host = nullptr;
+    bool initialised = false;
+
+    Host() = default;
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+    ~Host() {
+        if (host != nullptr) {
+            for (std::size_t i = 0; i < host->peerCount; ++i)
+                if (host->peers[i].state == ENET_PEER_STATE_CONNECTED)
+                    enet_peer_disconnect_now(&host->peers[i], 0);
+            enet_host_flush(host);
+            enet_host_destroy(host);
+        }
+        if (initialised) enet_deinitialize();
+    }
+};
+
+struct Peers {
+    std::map<ENetPeer*, PeerId> ids;
+    std::map<PeerId, ENetPeer*> handles;
+    PeerId next = 1;
+
+    PeerId add(ENetPeer* peer) {
+        const PeerId id = next++;
+        ids[peer] = id;
+        handles[id] = peer;
+        return id;
+    }
+    std::optional<PeerId> id_of(ENetPeer* peer) const {
+        const auto found = ids.find(peer);
+        if (found == ids.end()) return std::nullopt;
+        return found->second;
+    }
+    ENetPeer* handle_of(PeerId id) const {
+        const auto found = handles.find(id);
+        return found == handles.end() ? nullptr : found->second;
+    }
+    void remove(ENetPeer* peer) {
+        const auto found = ids.find(peer);
+        if (found == ids.end()) return;
+        handles.erase(found->second);
+        ids.erase(found);
+    }
+};
+
+void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbound& outbound) {
+    switch (event.type) {
+    case ENET_EVENT_TYPE_CONNECT:
+        core.connect(peers.add(event.peer));
+        break;
+    case ENET_EVENT_TYPE_RECEIVE:
+        if (const auto id = peers.id_of(event.peer))
+            core.receive(
+                *id, event.channelID,
+                std::span<const std::uint8_t>(event.packet->data, event.packet->dataLength));
+        enet_packet_destroy(event.packet);
+        break;
+    case ENET_EVENT_TYPE_DISCONNECT:
+        if (const auto id = peers.id_of(event.peer)) {
+            core.disconnect(*id);
+            outbound.forget(*id);
+        }
+        peers.remove(event.peer);
+        break;
+    case ENET_EVENT_TYPE_NONE:
+        break;
+    }
+}
+
+// A refused send only happens for a peer that is going away; its packet is dropped.
+void transmit(ENetPeer* peer, const Datagram& datagram) {
+    ENetPacket* packet = enet_packet_create(datagram.bytes.data(), datagram.bytes.size(),
+                                            datagram.reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (packet == nullptr) throw std::runtime_error("packet allocation failure");
+    if (enet_peer_send(peer, datagram.channel, packet) < 0) enet_packet_destroy(packet);
+}
+
+} // namespace
+
+ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop) {
+    Host enet;
+    if (enet_initialize() != 0) throw std::runtime_error("ENet initialization failed");
+    enet.initialised = true;
+
+    ENetAddress address{};
+    if (enet_address_set_host(&address, options.bind.c_str()) != 0)
+        throw std::runtime_error("cannot resolve bind address " + options.bind);
+    address.port = options.port;
+    enet.host = enet_host_create(&address, max_clients, channel_count, 0, 0);
+    if (enet.host == nullptr)
+        throw std::runtime_error("cannot listen on " + options.bind + ":" +
+                                 std::to_string(options.port) + " (UDP)");
+    enet.host->maximumPacketSize = max_packet_size;
+
+    ServerCore core(options, fresh_entropy());
+    Outbound outbound;
+    outbound.loss_every = options.faults.loss_every;
+    outbound.delay_ms = options.faults.delay_ms;
+    Peers peers;
+
+    const Clock::time_point start = Clock::now();
+    const std::int64_t end_ns = std::int64_t{options.seconds} * 1'000'000'000;
+    std::int64_t next_tick = tick_ns;
+
+    while (!stop.load() && (options.seconds == 0 || since(start) < end_ns)) {
+        // Sleep in the service call until the next tick or the next held packet is due,
+        // rounding up so that the last fraction of a millisecond is slept, not spun.
+        std::int64_t wake = next_tick;
+        if (const auto due = outbound.next_due()) wake = std::min(wake, *due * 1'000'000);
+        const std::int64_t wait_ns = std::max<std::int64_t>(0, wake - since(start));
+        const auto wait_ms = std::min<enet_uint32>(
+            longest_wait_ms, static_cast<enet_uint32>((wait_ns + 999'999) / 1'000'000));
+
+        ENetEvent event;
+        int result = enet_host_service(enet.host, &event, wait_ms);
+        for (std::size_t handled = 0; result > 0; ++handled) {
+            handle_event(event, core, peers, outbound);
+            if (handled + 1 >= max_events_per_wait) break;
+            result = enet_host_service(enet.host, &event, 0);
+        }
+        if (result < 0) throw std::runtime_error("ENet service failure");
+
+        const std::int64_t now = since(start);
+        if (now >= next_tick) {
+            core.tick();
+            next_tick += tick_ns;
+            // After a stall the schedule restarts rather than racing to catch up.
+            if (now - next_tick > 5 * tick_ns) next_tick = now + tick_ns;
+        }
+
+        const std::int64_t now_ms = since(start) / 1'000'000;
+        for (Outgoing& out : core.take_outgoing()) outbound.push(std::move(out), now_ms);
+        for (const PeerId peer : core.take_drops()) outbound.push_drop(peer, now_ms);
+        for (const Outbound::Held& entry : outbound.release(now_ms)) {
+            ENetPeer* peer = peers.handle_of(entry.packet.peer);
+            if (peer == nullptr) continue;
+            if (entry.drop)
+                enet_peer_disconnect_later(peer, 0);
+            else
+                transmit(peer, entry.packet.datagram);
+        }
+        enet_host_flush(enet.host);
+    }
+    return {core.counters, outbound.lost};
+}
+
+std::string summary_line(const ServerRun& run) {
+    const ServerCounters& c = run.counters;
+    return "Server stopped: clients=" + std::to_string(c.clients) +
+           " handoffs=" + std::to_string(c.handoffs) + " aborts=" + std::to_string(c.aborts) +
+           " snapshots=" + std::to_string(c.snapshots) + " inputs=" + std::to_string(c.inputs) +
+           " skipped=" + std::to_string(c.skipped) + " rejected=" + std::to_string(c.rejected) +
+           " errors=" + std::to_string(c.errors) + " faults=" + std::to_string(c.faults) +
+           " lost=" + std::to_string(run.lost) + "\n";
+}
+
+} // namespace kestrel
