@@ -17,19 +17,13 @@
 #include "protocol/credentials.h"
 #include "protocol/meta_state.h"
 #include "protocol/player.h"
+#include "render/radar_blip.h"
 #include "session/handoff_client.h"
 #include "session/prediction.h"
 #include "session/remote_interpolation.h"
 #include "session/snapshot_assembly.h"
 
 namespace kestrel {
-
-// An enemy that fired, as seen on the radar; age is filled in by the frame builder.
-struct RadarBlip {
-    float x = 0; // cells
-    float y = 0;
-    float age = 0; // seconds
-};
 
 // The open expedition panel.
 enum class Panel : std::uint8_t {

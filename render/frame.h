@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "client/run_state.h" // RadarBlip
 #include "protocol/meta_state.h"
 #include "protocol/player.h"
+#include "render/radar_blip.h"
 #include "render/vertex.h"
 #include "session/draw_entity.h"
 #include "world/sector.h"
