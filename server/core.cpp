@@ -320,6 +320,7 @@ void on_command(ServerCore& core, ClientSession& session, Reader& in) {
     const ClientCommand command = read_client_command(in);
     PlayerState* player = find_player(core.world, session.player_id);
     if (player == nullptr) return;
+    player->commands[static_cast<std::size_t>(command.code)] = command;
     Outbox box;
     game_command(core.world, *player, command, box);
     route_messages(core, box);

@@ -40,9 +40,17 @@ void replace_sector(WorldState& world, const Sector& sector) {
     world.grids[sector.id - 1] = sector.collision(false);
 }
 
+std::int32_t record_coordinate(std::int32_t value) {
+    if ((value & 0xFF) == 0) return value;
+    const bool first_half = (value & 0xFFFF) < 0x8000; // the centre is a multiple of 256
+    return first_half ? (value | 0xFF) + 1 : value & ~0xFF;
+}
+
 ReplicatedEntity player_record(const PlayerState& player) {
     ReplicatedEntity record;
     static_cast<Player&>(record) = player.body;
+    record.x = record_coordinate(player.body.x);
+    record.y = record_coordinate(player.body.y);
     record.height = 0;
     record.type = 0;
     record.state = player.profile.color;

@@ -3,12 +3,14 @@
 // applies their input; the game rules (game.h) do everything else to these values.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "protocol/credentials.h"
 #include "protocol/entity.h"
+#include "server/commands.h"
 #include "world/sector.h"
 
 namespace kestrel {
@@ -24,6 +26,8 @@ struct PlayerState {
     Player body;              // authoritative, full 1/65536 precision
     Credentials profile;
     std::uint32_t visited = 0; // bit (sector id - 1) for every sector entered
+    // The latest ClientCommand of every code (index = code 1..13), kept for the rules.
+    std::array<std::optional<ClientCommand>, 14> commands{};
 
     bool placed() const { return sector != 0 && !in_transit; }
 };
@@ -57,7 +61,15 @@ const PlayerState* find_player(const WorldState& world, std::uint32_t id);
 // revision and tells the clients (map patch).
 void replace_sector(WorldState& world, const Sector& sector);
 
-// The snapshot record of a player: kind 1, the suit colour as its state.
+// The coordinate a record carries (records hold 1/256 cell): rounded toward the centre of
+// the cell it lies in, never toward the cell's edges. The client replays its unacknowledged
+// commands from the carried position; rounded this way a body that is clear of the walls
+// stays clear there, instead of landing inside a wall's reach and sticking where the
+// server's body slides on.
+std::int32_t record_coordinate(std::int32_t value);
+
+// The snapshot record of a player: kind 1, the suit colour as its state, the position as
+// record_coordinate carries it.
 ReplicatedEntity player_record(const PlayerState& player);
 
 // A fresh entity id.

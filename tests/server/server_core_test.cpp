@@ -191,6 +191,35 @@ TEST(ServerPlay, MisroutedClientPacketsAreCountedAndIgnored) {
     EXPECT_FALSE(link.error);
 }
 
+TEST(ServerPlay, ClientCommandsAreKeptAndTheProfileOnesApplied) {
+    Simulation sim(quiet_world());
+    Simulation::Link& link = sim.add_client(test_profile(1));
+    sim.run(30);
+    ClientCommand party;
+    party.code = CommandCode::JoinParty;
+    party.name = "NOVA";
+    party.party = "WOLF9";
+    ClientCommand colour;
+    colour.code = CommandCode::Colour;
+    colour.value = 3;
+    ClientCommand vote;
+    vote.code = CommandCode::Vote;
+    vote.value = 2;
+    for (const ClientCommand& command : {party, colour, vote})
+        link.client.send(Type::ClientCommand, write_client_command(command), 0, true);
+    sim.run(20);
+    const PlayerState& player = sim.core.world.players[0];
+    EXPECT_EQ(player.profile.name, "NOVA");
+    EXPECT_EQ(player.profile.party, "WOLF9");
+    EXPECT_EQ(player.profile.color, 3);
+    EXPECT_EQ(player.commands[13], vote);
+    EXPECT_FALSE(player.commands[3]);
+    // The colour shows on the player's record; the crew code follows the party.
+    EXPECT_EQ(link.client.last_snapshot->entities[0].state, 3);
+    EXPECT_EQ(link.client.expedition.crew_code, "WOLF9");
+    EXPECT_EQ(sim.core.counters.errors, 0u);
+}
+
 // --- handoff hooks -----------------------------------------------------------------------
 
 TEST(ServerHandoff, ChunkHooksStillAssembleTheMap) {
