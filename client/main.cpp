@@ -7,6 +7,8 @@
 #include "client/run_state.h"
 #include "protocol/codec.h"
 #include "protocol/label.h"
+#include "sound/sound_mixer.h"
+#include "sound/sound_samples.h"
 #include "world/generate.h"
 
 #include <SDL3/SDL.h>
@@ -14,9 +16,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include <cstdint>
 #include <cstdlib>
@@ -298,6 +302,84 @@ Writer hello_payload() {
 }
 
 // ---------------------------------------------------------------------------------------
+// Sound output: one SDL audio stream on the default playback device, mono 32-bit float at
+// 24 kHz, pulling from the mixer on SDL's audio thread. The main thread touches the mixer
+// only under the stream's lock.
+// ---------------------------------------------------------------------------------------
+class Audio {
+  public:
+    Audio() {
+        load_music();
+        const SDL_AudioSpec spec{SDL_AUDIO_F32, 1, sound_sample_rate};
+        stream = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec, feed, this);
+        if (stream == nullptr) {
+            std::cerr << "Audio unavailable: " << SDL_GetError() << '\n';
+            return;
+        }
+        SDL_ResumeAudioStreamDevice(stream);
+    }
+    // The stream goes first, so the callback has stopped before the mixer is destroyed.
+    ~Audio() {
+        if (stream != nullptr) SDL_DestroyAudioStream(stream);
+    }
+    Audio(const Audio&) = delete;
+    Audio& operator=(const Audio&) = delete;
+
+    // Runs f on the mixer under the stream lock; nothing when there is no stream.
+    template <typename F>
+    void with_mixer(F&& f) {
+        if (stream == nullptr) return;
+        struct Guard {
+            SDL_AudioStream* locked;
+            ~Guard() { SDL_UnlockAudioStream(locked); }
+        };
+        SDL_LockAudioStream(stream);
+        const Guard guard{stream};
+        f(mixer);
+    }
+
+    static void SDLCALL feed(void* userdata, SDL_AudioStream* stream, int additional_amount,
+                             int /*total_amount*/) {
+        Audio& audio = *static_cast<Audio*>(userdata);
+        float buffer[512];
+        while (additional_amount > 0) {
+            const int count = std::min((additional_amount + 3) / 4, 512);
+            audio.mixer.render(std::span<float>(buffer, static_cast<std::size_t>(count)));
+            if (!SDL_PutAudioStreamData(stream, buffer, count * 4)) break;
+            additional_amount -= count * 4;
+        }
+    }
+
+    SDL_AudioStream* stream = nullptr;
+    SoundMixer mixer;
+
+  private:
+    void load_music() {
+        const char* base = SDL_GetBasePath();
+        const std::string path =
+            std::string(base != nullptr ? base : "") + "audio/space-shooter.wav";
+        SDL_AudioSpec source{};
+        Uint8* wav = nullptr;
+        Uint32 wav_length = 0;
+        if (SDL_LoadWAV(path.c_str(), &source, &wav, &wav_length)) {
+            const SDL_AudioSpec target{SDL_AUDIO_F32, 1, sound_sample_rate};
+            Uint8* converted = nullptr;
+            int converted_length = 0;
+            if (SDL_ConvertAudioSamples(&source, wav, static_cast<int>(wav_length), &target,
+                                        &converted, &converted_length)) {
+                const std::size_t count = static_cast<std::size_t>(converted_length) / 4;
+                mixer.music.resize(count);
+                std::memcpy(mixer.music.data(), converted, count * 4);
+            }
+            SDL_free(converted);
+            SDL_free(wav);
+        }
+        if (mixer.music.empty())
+            std::cerr << "Background music unavailable: " << SDL_GetError() << '\n';
+    }
+};
+
+// ---------------------------------------------------------------------------------------
 // The run: start-up, main loop, end-of-run checks and shut-down. Returns the exit status
 // of a normal end; every failure is thrown and unwinds what was created so far.
 // ---------------------------------------------------------------------------------------
@@ -367,19 +449,25 @@ void start_demo(RunState& state) {
 }
 
 // Sends what the handlers queued, in order, stamped with the handoff's current session
-// and epoch. Sounds need an audio stream, which this build never opens.
-void flush_effects(RunState& state, Network* network) {
+// and epoch, and plays the queued sounds.
+void flush_effects(RunState& state, Network* network, Audio* audio) {
     for (const Outgoing& message : state.outbox) {
         if (network != nullptr)
             network->send(message.type, message.payload, state.handoff, message.channel,
                           message.reliable);
     }
     state.outbox.clear();
+    if (audio != nullptr && !state.sounds.empty()) {
+        audio->with_mixer([&](SoundMixer& mixer) {
+            for (const SoundCue& cue : state.sounds)
+                mixer.play(cue.effect, static_cast<unsigned>(cue.variant));
+        });
+    }
     state.sounds.clear();
 }
 
 // Services the transport without blocking: at most 256 events per iteration.
-void service_network(RunState& state, Network& network, double now) {
+void service_network(RunState& state, Network& network, Audio* audio, double now) {
     for (int handled = 0; handled < 256; ++handled) {
         ENetEvent event{};
         const int result = enet_host_service(network.host, &event, 0);
@@ -399,7 +487,7 @@ void service_network(RunState& state, Network& network, double now) {
             Reader reader(event.packet->data, event.packet->dataLength);
             const Header header = read_header(reader);
             route(state, header, reader, event.channelID, now, std::cout);
-            flush_effects(state, &network);
+            flush_effects(state, &network, audio);
             break;
         }
         case ENET_EVENT_TYPE_NONE:
@@ -410,7 +498,7 @@ void service_network(RunState& state, Network& network, double now) {
 
 // Carries out what an input handler asked of the platform. Without a window (headless,
 // or before the renderer exists) the window actions have nothing to act on.
-void perform(RunState& state, SDL_Window* window, const PlatformActions& actions) {
+void perform(RunState& state, SDL_Window* window, Audio* audio, const PlatformActions& actions) {
     for (const PlatformAction& action : actions) {
         switch (action.kind) {
         case PlatformAction::Kind::capture_mouse:
@@ -442,13 +530,15 @@ void perform(RunState& state, SDL_Window* window, const PlatformActions& actions
         case PlatformAction::Kind::toggle_effects:
         case PlatformAction::Kind::music_volume:
         case PlatformAction::Kind::effects_volume:
-            break; // the mixer lives behind an audio stream, which this build never opens
+            if (audio != nullptr)
+                audio->with_mixer([&](SoundMixer& mixer) { apply_audio_action(mixer, action); });
+            break;
         }
     }
 }
 
 // Drains the platform's event queue and hands every event to the input handlers.
-void drain_events(RunState& state, SDL_Window* window, double now) {
+void drain_events(RunState& state, SDL_Window* window, Audio* audio, double now) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
@@ -459,11 +549,11 @@ void drain_events(RunState& state, SDL_Window* window, double now) {
             handle_focus_gained(state);
             break;
         case SDL_EVENT_WINDOW_FOCUS_LOST:
-            perform(state, window, handle_focus_lost(state));
+            perform(state, window, audio, handle_focus_lost(state));
             break;
         case SDL_EVENT_MOUSE_BUTTON_DOWN:
             if (event.button.button == SDL_BUTTON_LEFT)
-                perform(state, window, handle_left_mouse_down(state));
+                perform(state, window, audio, handle_left_mouse_down(state));
             break;
         case SDL_EVENT_MOUSE_MOTION:
             handle_mouse_motion(state, event.motion.xrel);
@@ -472,7 +562,7 @@ void drain_events(RunState& state, SDL_Window* window, double now) {
             handle_text_input(state, event.text.text);
             break;
         case SDL_EVENT_KEY_DOWN:
-            perform(state, window,
+            perform(state, window, audio,
                     handle_key_down(state, static_cast<Key>(event.key.scancode), event.key.repeat,
                                     now));
             break;
@@ -496,8 +586,12 @@ int run(const Options& options) {
     const Platform platform(options.headless);
     const EnetLibrary enet;
 
+    std::unique_ptr<Audio> audio;
+    if (!options.headless) audio = std::make_unique<Audio>();
+
     RunState state;
     state.config = run_config(options);
+    state.config.has_audio = audio != nullptr && audio->stream != nullptr;
     state.selected_weapon = options.weapon;
     state.profile_path = resolve_profile_path(options.headless, options.profile_file);
     state.credentials = set_up_profile(state.profile_path, options.name, options.party);
@@ -517,8 +611,8 @@ int run(const Options& options) {
         const double dt = std::clamp(now - previous, 0.0, 0.1);
         previous = now;
 
-        drain_events(state, window, now);
-        if (network) service_network(state, *network, now);
+        drain_events(state, window, audio.get(), now);
+        if (network) service_network(state, *network, audio.get(), now);
         if (network && state.handoff.state == HandoffState::Connecting && now > 10.0)
             throw std::runtime_error("connection timed out: " + options.host + ":" +
                                      std::to_string(options.port) +
@@ -527,7 +621,7 @@ int run(const Options& options) {
         const KeyState keys = held_keys(state);
         if (state.in_game()) steer(state, now, dt, keys);
         run_input_ticks(state, now, keys);
-        flush_effects(state, network.get());
+        flush_effects(state, network.get(), audio.get());
         if (network) network->release_due();
         state.prediction.smooth(dt);
 
@@ -551,6 +645,7 @@ int run(const Options& options) {
     state.attack_times.clear();
     state.death_times.clear();
     state.radar_contacts.clear();
+    audio.reset();
     return 0;
 }
 
