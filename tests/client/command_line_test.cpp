@@ -7,87 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tests/support/process.h"
 
-#include <cerrno>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace kestrel {
 namespace {
 
-struct Outcome {
-    int status = -1; // exit status, or -1 when the process did not exit normally
-    std::string out;
-    std::string err;
-};
+using test::Outcome;
 
-// posix_spawn with the arguments passed as an argument vector, so no shell ever
-// re-interprets blanks, quotes or empty strings.
 Outcome run_client(const std::vector<std::string>& args) {
-    std::vector<std::string> words{KESTREL_CLIENT_BIN};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    int out_pipe[2];
-    int err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return {};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-
-    Outcome outcome;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        return outcome;
-    }
-    // Drain both pipes together so that neither can fill up and stall the child.
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&outcome.out, &outcome.err};
-    int open_pipes = 2;
-    while (open_pipes > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buffer[4096];
-            const ssize_t count = read(fds[i].fd, buffer, sizeof buffer);
-            if (count > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(count));
-            } else if (count == 0 || errno != EINTR) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_pipes;
-            }
-        }
-    }
-    int wait_status = 0;
-    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
-    return outcome;
+    return test::run(KESTREL_CLIENT_BIN, args, std::chrono::seconds(30));
 }
 
 void expect_error(const std::vector<std::string>& args, const std::string& message) {
