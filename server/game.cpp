@@ -50,7 +50,6 @@ SectorStatus game_sector_status(const WorldState& world, const PlayerState& play
 AdventureState game_adventure(const WorldState& world, const PlayerState& player) {
     AdventureState state;
     state.color_index = player.profile.color;
-    state.colors_unlocked = 4;
     state.clip = player.body.ammo;
     for (const PlayerState& other : world.players) {
         if (other.id == player.id || other.sector == 0 || state.teammates.size() >= max_teammates)
