@@ -1,0 +1,20 @@
+// The generated sectors that map_patch_fuzz patches and make_corpus writes patch seeds
+// for; the first input byte of a patch seed indexes this list, so both must see the same.
+#pragma once
+
+#include <vector>
+
+#include "world/generate.h"
+
+namespace kestrel::fuzz {
+
+inline const std::vector<Sector>& patch_sectors() {
+    static const std::vector<Sector> built = {
+        generate(900, std::uint64_t{0x5EED}, {}),
+        generate(1, std::uint64_t{0x6B1F39A42}, {Portal{1, 70, 2, 0, 1, 42}}),
+        generate(77, std::uint64_t{4}, {}),
+    };
+    return built;
+}
+
+} // namespace kestrel::fuzz
