@@ -405,9 +405,15 @@ struct EnetLibrary {
     EnetLibrary& operator=(const EnetLibrary&) = delete;
 };
 
-struct PacketGuard {
-    ENetPacket* packet;
-    ~PacketGuard() { enet_packet_destroy(packet); }
+class PacketGuard {
+  public:
+    explicit PacketGuard(ENetPacket* packet) : packet_(packet) {}
+    ~PacketGuard() { enet_packet_destroy(packet_); }
+    PacketGuard(const PacketGuard&) = delete;
+    PacketGuard& operator=(const PacketGuard&) = delete;
+
+  private:
+    ENetPacket* packet_;
 };
 
 RunConfig run_config(const Options& options) {
@@ -474,7 +480,7 @@ void service_network(RunState& state, Network& network, Audio* audio, double now
         if (result < 0) throw std::runtime_error("network service failure");
         if (result == 0) break;
         std::optional<PacketGuard> guard;
-        if (event.type == ENET_EVENT_TYPE_RECEIVE) guard.emplace(PacketGuard{event.packet});
+        if (event.type == ENET_EVENT_TYPE_RECEIVE) guard.emplace(event.packet);
         if (event.peer != network.peer) throw std::runtime_error("unexpected network peer");
         switch (event.type) {
         case ENET_EVENT_TYPE_CONNECT:
