@@ -1,18 +1,18 @@
 // The real server binary over real ENet on the loopback interface, played by the test
 // client: admission, handoffs through portal 1, the snapshot stream and the summary line.
-// Every test uses its own port and a bounded server run.
+// Every test uses a free loopback port and a bounded server run.
 #include <gtest/gtest.h>
 
 #include <enet/enet.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <optional>
+#include <sstream>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
 
 #include "tests/server/simulation.h"
+#include "tests/support/process.h"
 
 namespace kestrel::test {
 namespace {
@@ -25,7 +25,6 @@ struct EnetRun {
 };
 
 struct Play {
-    std::uint16_t port = 0;
     std::string server_arguments;
     double seconds = 3.0; // the client's part; the server runs a second longer
     bool walk = true;
@@ -60,21 +59,19 @@ EnetRun play(const Play& play) {
     EnetRun run;
     run.client.latency_ticks = play.latency_ticks;
     run.client.drop_every = play.drop_every;
-    const std::string command =
-        std::string(KESTREL_SERVER_BIN) + " --port " + std::to_string(play.port) + " --seconds " +
-        std::to_string(static_cast<int>(play.seconds) + 1) + " " + play.server_arguments;
-    FILE* server = popen(command.c_str(), "r");
-    if (server == nullptr) {
-        run.error = "cannot start the server";
-        return run;
-    }
+    const int port = free_udp_port();
+    std::vector<std::string> arguments{"--port", std::to_string(port), "--seconds",
+                                       std::to_string(static_cast<int>(play.seconds) + 1)};
+    std::istringstream words(play.server_arguments);
+    for (std::string word; words >> word;) arguments.push_back(word);
+    Child server(KESTREL_SERVER_BIN, arguments);
 
     enet_initialize();
     ENetHost* host = enet_host_create(nullptr, 1, 3, 0, 0);
     host->maximumPacketSize = max_packet_size;
     ENetAddress address{};
     enet_address_set_host(&address, "127.0.0.1");
-    address.port = play.port;
+    address.port = static_cast<enet_uint16>(port);
     ENetPeer* peer = enet_host_connect(host, &address, 3, 0);
 
     const auto start = std::chrono::steady_clock::now();
@@ -109,16 +106,14 @@ EnetRun play(const Play& play) {
     enet_host_destroy(host);
     enet_deinitialize();
 
-    std::array<char, 512> buffer{};
-    while (fgets(buffer.data(), buffer.size(), server) != nullptr)
-        run.server_output += buffer.data();
-    const int status = pclose(server);
-    run.server_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const Outcome outcome = server.wait(std::chrono::seconds(30));
+    run.server_output = outcome.out + outcome.err;
+    run.server_status = outcome.status;
     return run;
 }
 
 TEST(ServerOverEnet, AutoPortalWalkCommitsAndPredictionAgrees) {
-    const EnetRun run = play({7811, "--enemies 0 --items 0", 5.0, true, 0, 0});
+    const EnetRun run = play({"--enemies 0 --items 0", 5.0, true, 0, 0});
     ASSERT_FALSE(run.error) << *run.error;
     EXPECT_GE(run.client.commits, 3u);
     EXPECT_EQ(run.client.committed_sectors.front(), 1u);
@@ -135,7 +130,7 @@ TEST(ServerOverEnet, SlowLossyLinkStillPredictsClosely) {
     // The client's own 150 ms is its stamping lead; the server holds every packet 100 ms and
     // drops every fourth unreliable one, and the client drops every third input packet.
     const EnetRun run =
-        play({7812, "--enemies 0 --items 0 --delay-ms 100 --loss-every 4", 5.0, true, 5, 3});
+        play({"--enemies 0 --items 0 --delay-ms 100 --loss-every 4", 5.0, true, 5, 3});
     ASSERT_FALSE(run.error) << *run.error;
     EXPECT_GE(run.client.commits, 2u);
     EXPECT_GT(run.client.prediction.reconciles(), 20u);
@@ -144,7 +139,7 @@ TEST(ServerOverEnet, SlowLossyLinkStillPredictsClosely) {
 }
 
 TEST(ServerOverEnet, StandingPlayerReconcilesWithZero) {
-    const EnetRun run = play({7813, "--enemies 0 --items 0", 2.0, false, 0, 0});
+    const EnetRun run = play({"--enemies 0 --items 0", 2.0, false, 0, 0});
     ASSERT_FALSE(run.error) << *run.error;
     EXPECT_EQ(run.client.commits, 1u);
     EXPECT_GT(run.client.prediction.reconciles(), 10u);
@@ -152,7 +147,7 @@ TEST(ServerOverEnet, StandingPlayerReconcilesWithZero) {
 }
 
 TEST(ServerOverEnet, NamedFaultReachesTheClient) {
-    const EnetRun run = play({7814, "--fault corrupt-map --early-chunks", 2.0, false, 0, 0});
+    const EnetRun run = play({"--fault corrupt-map --early-chunks", 2.0, false, 0, 0});
     EXPECT_EQ(run.error, "incomplete/corrupt map");
     EXPECT_NE(run.server_output.find(" faults=1 "), std::string::npos) << run.server_output;
 }

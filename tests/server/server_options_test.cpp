@@ -2,14 +2,12 @@
 // real binary.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "server/options.h"
+#include "tests/support/process.h"
 
 namespace kestrel {
 namespace {
@@ -104,37 +102,31 @@ TEST(ServerOptions, UnknownMissingAndFaultNames) {
     EXPECT_TRUE(parse({"--help"}).help);
 }
 
-struct BinaryRun {
-    int status = -1;
-    std::string output;
-};
-
-BinaryRun run_binary(const std::string& arguments) {
-    BinaryRun run;
-    const std::string command = std::string(KESTREL_SERVER_BIN) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    std::array<char, 256> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe) != nullptr) run.output += buffer.data();
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+TEST(ServerBinary, ErrorsAreOneLineAndStatusOne) {
+    const test::Outcome bad = test::run(KESTREL_SERVER_BIN, {"--port", "0"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "server: invalid value for --port: 0\n");
+    const test::Outcome unresolvable =
+        test::run(KESTREL_SERVER_BIN, {"--bind", "300.1.1.1", "--seconds", "1"});
+    EXPECT_EQ(unresolvable.status, 1);
+    EXPECT_EQ(unresolvable.err, "server: cannot resolve bind address 300.1.1.1\n");
 }
 
-TEST(ServerBinary, ErrorsAreOneLineAndStatusOne) {
-    const BinaryRun bad = run_binary("--port 0");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.output, "server: invalid value for --port: 0\n");
-    const BinaryRun unresolvable = run_binary("--bind 300.1.1.1 --seconds 1");
-    EXPECT_EQ(unresolvable.status, 1);
-    EXPECT_EQ(unresolvable.output, "server: cannot resolve bind address 300.1.1.1\n");
+TEST(ServerBinary, HelpPrintsTheUsage) {
+    const test::Outcome help = test::run(KESTREL_SERVER_BIN, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, server_usage());
 }
 
 TEST(ServerBinary, TimedRunEndsWithTheSummaryLine) {
-    const BinaryRun run = run_binary("--port 7891 --seconds 1 --enemies 0 --items 0");
+    const test::Outcome run =
+        test::run(KESTREL_SERVER_BIN, {"--port", std::to_string(test::free_udp_port()), "--seconds",
+                                       "1", "--enemies", "0", "--items", "0"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "Server stopped: clients=0 handoffs=0 aborts=0 snapshots=0 inputs=0 "
-                          "skipped=0 rejected=0 errors=0 faults=0 lost=0\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "Server stopped: clients=0 handoffs=0 aborts=0 snapshots=0 inputs=0 "
+                       "skipped=0 rejected=0 errors=0 faults=0 lost=0\n");
 }
 
 } // namespace
