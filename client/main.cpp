@@ -1,6 +1,7 @@
 // Program entry of the game client: command line, run-mode checks, and the run itself.
 // Every error of the whole run ends here as one "client: " line and exit status 1.
 #include "client/defaults.h"
+#include "client/frame_builder.h"
 #include "client/input.h"
 #include "client/profile.h"
 #include "client/router.h"
@@ -630,6 +631,8 @@ int run(const Options& options) {
         flush_effects(state, network.get(), audio.get());
         if (network) network->release_due();
         state.prediction.smooth(dt);
+        // Without a frame nothing else ages the radar, attack and death maps.
+        prune_contacts(state, now);
 
         ++state.stats.frames;
         if ((options.frames != 0 && state.stats.frames >= options.frames) ||
