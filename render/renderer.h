@@ -1,0 +1,43 @@
+// The window and the GPU: turns one Frame into one presented image. Everything is drawn into
+// a fixed 640x360 target with its own depth buffer and then scaled into the window with
+// nearest filtering and black bars. This is the only part of the game that talks to the SDL
+// GPU API; the geometry comes from the pure builders of this folder.
+#pragma once
+
+#include <memory>
+#include <string>
+
+struct SDL_Window;
+
+namespace kestrel {
+
+struct Frame;
+
+class Renderer {
+  public:
+    // Creates the 1280x720 window (never shown when `hidden`), the GPU device, shaders,
+    // pipelines, targets, atlas and buffers, and prints the backend line on stdout. SDL's
+    // video subsystem must be initialised. Throws with SDL's error text, or
+    // "missing shader: " + path when a shader file next to the executable is absent.
+    explicit Renderer(bool hidden);
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    SDL_Window* window() const;
+
+    // Renders and presents one frame. The sector mesh is rebuilt only when the sector's id or
+    // revision changed. Throws with SDL's error text, "world geometry capacity exceeded" (the
+    // cached mesh stays) or "dynamic geometry capacity exceeded" (nothing is drawn).
+    void draw(const Frame& frame);
+
+    // Saves the last drawn 640x360 image, before scaling, as a PNG file.
+    void capture(const std::string& path);
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace kestrel
