@@ -8,6 +8,8 @@
 #include "client/run_state.h"
 #include "protocol/codec.h"
 #include "protocol/label.h"
+#include "render/frame.h"
+#include "render/renderer.h"
 #include "sound/sound_mixer.h"
 #include "sound/sound_samples.h"
 #include "world/generate.h"
@@ -589,16 +591,32 @@ KeyState held_keys(const RunState& state) {
     return keys;
 }
 
+// Builds this iteration's frame, sets the music level for the game state and draws it.
+void present(RunState& state, Renderer& renderer, Audio* audio, double now) {
+    AudioView settings; // no stream: "AUDIO UNAVAILABLE"
+    if (audio != nullptr)
+        audio->with_mixer([&](SoundMixer& mixer) { settings = audio_view(mixer); });
+    const Frame frame = build_frame(state, now, settings);
+    if (audio != nullptr)
+        audio->with_mixer([&](SoundMixer& mixer) { mixer.music_level = music_level(state); });
+    renderer.draw(frame);
+}
+
 int run(const Options& options) {
     const Platform platform(options.headless);
     const EnetLibrary enet;
 
+    std::unique_ptr<Renderer> renderer;
     std::unique_ptr<Audio> audio;
-    if (!options.headless) audio = std::make_unique<Audio>();
+    if (!options.headless) {
+        renderer = std::make_unique<Renderer>(options.hidden);
+        audio = std::make_unique<Audio>();
+    }
 
     RunState state;
     state.config = run_config(options);
     state.config.has_audio = audio != nullptr && audio->stream != nullptr;
+    state.config.has_window = renderer != nullptr;
     state.selected_weapon = options.weapon;
     state.profile_path = resolve_profile_path(options.headless, options.profile_file);
     state.credentials = set_up_profile(state.profile_path, options.name, options.party);
@@ -610,7 +628,8 @@ int run(const Options& options) {
     else
         network = std::make_unique<Network>(options.host, options.port, options.latency_ms);
 
-    SDL_Window* window = nullptr; // the windowed presentation is not built yet
+    SDL_Window* window = renderer ? renderer->window() : nullptr;
+    bool wormhole_captured = false;
     double previous = 0;
     while (state.running) {
         const double now =
@@ -631,8 +650,18 @@ int run(const Options& options) {
         flush_effects(state, network.get(), audio.get());
         if (network) network->release_due();
         state.prediction.smooth(dt);
-        // Without a frame nothing else ages the radar, attack and death maps.
-        prune_contacts(state, now);
+        if (renderer) {
+            present(state, *renderer, audio.get(), now);
+            // The first frame drawn while a handoff is in transit, once per run.
+            if (!options.capture_wormhole.empty() && !wormhole_captured && !state.in_game() &&
+                state.handoff.state == HandoffState::Transit && state.handoff.transition != 0) {
+                wormhole_captured = true;
+                renderer->capture(options.capture_wormhole);
+            }
+        } else {
+            // Without a frame nothing else ages the radar, attack and death maps.
+            prune_contacts(state, now);
+        }
 
         ++state.stats.frames;
         if ((options.frames != 0 && state.stats.frames >= options.frames) ||
@@ -641,6 +670,7 @@ int run(const Options& options) {
         SDL_Delay(options.headless ? 1 : 8);
     }
 
+    if (renderer && !options.capture.empty()) renderer->capture(options.capture);
     check_run_end(state.stats, options.require_commits, options.demo, options.seconds);
     std::cout << summary_line(state.stats, state.adventure.salvage_banked,
                               state.adventure.colors_unlocked, state.prediction.reconciles(),
@@ -655,6 +685,7 @@ int run(const Options& options) {
     state.death_times.clear();
     state.radar_contacts.clear();
     audio.reset();
+    renderer.reset();
     return 0;
 }
 
