@@ -18,10 +18,10 @@ std::string error_of(auto&& action) {
     return "no error";
 }
 
-// Overwrites width bytes at offset, little-endian.
+// Overwrites width bytes at offset, little-endian; bytes beyond the eighth are zero.
 void put(Bytes& bytes, std::size_t offset, int width, std::uint64_t value) {
     for (int i = 0; i < width; ++i)
-        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+        bytes.at(offset + i) = i < 8 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0;
 }
 
 void label(Writer& out, std::string_view text, std::size_t width) {
