@@ -43,23 +43,29 @@ std::vector<DrawEntity> crowd(float x, float y) {
     return entities;
 }
 
-std::unique_ptr<Renderer> open_renderer(benchmark::State& state) {
-    if (!SDL_Init(SDL_INIT_VIDEO)) {
-        state.SkipWithError((std::string("no video: ") + SDL_GetError()).c_str());
-        return nullptr;
-    }
-    try {
-        return std::make_unique<Renderer>(true);
-    } catch (const std::runtime_error& e) {
-        state.SkipWithError((std::string("no GPU device: ") + e.what()).c_str());
-        SDL_Quit();
-        return nullptr;
-    }
+// One window and device for all benchmarks, made on first use and kept until exit: SDL's
+// video subsystem does not always come back after a quit in the same process.
+Renderer* shared_renderer(benchmark::State& state) {
+    static std::string unavailable;
+    static std::unique_ptr<Renderer> renderer = []() -> std::unique_ptr<Renderer> {
+        if (!SDL_Init(SDL_INIT_VIDEO)) {
+            unavailable = std::string("no video: ") + SDL_GetError();
+            return nullptr;
+        }
+        try {
+            return std::make_unique<Renderer>(true);
+        } catch (const std::runtime_error& e) {
+            unavailable = std::string("no GPU device: ") + e.what();
+            return nullptr;
+        }
+    }();
+    if (!renderer) state.SkipWithError(unavailable.c_str());
+    return renderer.get();
 }
 
 // The steady state: cached sector mesh, entities and HUD rebuilt and uploaded every frame.
 void BM_HiddenFrame(benchmark::State& state) {
-    std::unique_ptr<Renderer> renderer = open_renderer(state);
+    Renderer* renderer = shared_renderer(state);
     if (!renderer) return;
     const Sector sector = generated_sector();
     Frame frame;
@@ -74,15 +80,13 @@ void BM_HiddenFrame(benchmark::State& state) {
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    renderer.reset();
-    SDL_Quit();
 }
 BENCHMARK(BM_HiddenFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Every frame a new sector revision, as during a burst of map patches: the sector mesh is
 // rebuilt and uploaded each time.
 void BM_HiddenFrameNewRevision(benchmark::State& state) {
-    std::unique_ptr<Renderer> renderer = open_renderer(state);
+    Renderer* renderer = shared_renderer(state);
     if (!renderer) return;
     Sector sector = generated_sector();
     Frame frame;
@@ -95,14 +99,12 @@ void BM_HiddenFrameNewRevision(benchmark::State& state) {
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    renderer.reset();
-    SDL_Quit();
 }
 BENCHMARK(BM_HiddenFrameNewRevision)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The transfer screen: one full-screen backdrop, shaded per pixel.
 void BM_HiddenTransferScreen(benchmark::State& state) {
-    std::unique_ptr<Renderer> renderer = open_renderer(state);
+    Renderer* renderer = shared_renderer(state);
     if (!renderer) return;
     Frame frame;
     frame.transition = true;
@@ -114,8 +116,6 @@ void BM_HiddenTransferScreen(benchmark::State& state) {
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    renderer.reset();
-    SDL_Quit();
 }
 BENCHMARK(BM_HiddenTransferScreen)->Unit(benchmark::kMillisecond)->UseRealTime();
 
