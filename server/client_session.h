@@ -64,8 +64,12 @@ struct ClientSession {
     std::uint32_t retry_tick = 0;     // no handoff starts before this tick
     std::uint32_t epoch_tick = 0;     // stands in for the input tick before any input applies
     InputQueue inputs;
-    std::uint32_t snapshot_id = 0;         // of the last snapshot sent
-    std::uint32_t snapshot_hold_until = 0; // no snapshots before this tick (after a patch)
+    std::uint32_t snapshot_id = 0; // of the last snapshot sent
+    // Receipts of map patches the client has not yet acknowledged. A snapshot of the new
+    // revision must not reach the client before the patch does, and ENet orders nothing
+    // across channels, so no snapshot goes out while any is pending.
+    std::vector<std::uint32_t> unconfirmed_patches;
+    std::uint32_t receipts = 0; // the last receipt number given out
     bool fault_done = false;
     bool disconnect = false;   // the host loop drops the connection after sending `out`
     std::vector<Datagram> out; // framed, not yet handed to the host

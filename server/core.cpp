@@ -102,9 +102,11 @@ void route_messages(ServerCore& core, Outbox& box) {
                                        : player->placed() && player->sector == message.sector;
             if (!addressed || session.phase != Phase::Playing) continue;
             session.send(message.type, message.payload, route.channel, route.reliable);
-            // Snapshots of the new revision must not overtake the patch.
-            if (message.type == Type::MapPatch)
-                session.snapshot_hold_until = core.world.tick + ServerCore::patch_hold;
+            // Snapshots of the new revision wait until the client has the patch.
+            if (message.type == Type::MapPatch) {
+                session.out.back().receipt = ++session.receipts;
+                session.unconfirmed_patches.push_back(session.receipts);
+            }
         }
     }
     box.clear();
@@ -302,6 +304,10 @@ void on_ack(ServerCore& core, ClientSession& session, Reader& in) {
     const Handoff& handoff = *session.handoff;
     if (ack.sector != handoff.target || ack.revision != handoff.revision || ack.crc != handoff.crc)
         return abort_handoff(core, session, AbortReason::Mismatch);
+    // The target was patched after its chunks went out (before the announcement, so no
+    // abort was sent then): the client holds the old map.
+    if (find_sector(core.world, handoff.target)->revision != handoff.revision)
+        return abort_handoff(core, session, AbortReason::Unavailable);
     if (core.options.faults.abort_first_handoff && handoff.first && session.aborts == 0)
         return abort_handoff(core, session, AbortReason::Unavailable);
     commit_handoff(core, session);
@@ -361,7 +367,8 @@ void advance_handoffs(ServerCore& core) {
                 abort_handoff(core, session, AbortReason::Timeout);
             }
         } else if (session.phase == Phase::Playing && player->placed() &&
-                   player->body.health != 0 && now - session.retry_tick < 0x80000000u) {
+                   player->body.health != 0 && now - session.retry_tick < 0x80000000u &&
+                   game_portal_open(core.world, *player)) {
             const Sector& here = *find_sector(core.world, player->sector);
             const auto portal = portal_at(here, player->body.x, player->body.y);
             const Sector* target = portal ? find_sector(core.world, portal->target) : nullptr;
@@ -377,7 +384,7 @@ void send_snapshots(ServerCore& core) {
     if (now % ServerCore::snapshot_interval != 0) return;
     for (ClientSession& session : core.sessions) {
         if (session.phase != Phase::Playing || session.disconnect) continue;
-        if (static_cast<std::int32_t>(now - session.snapshot_hold_until) < 0) continue;
+        if (!session.unconfirmed_patches.empty()) continue;
         const PlayerState* player = find_player(core.world, session.player_id);
         if (player == nullptr || !player->placed()) continue;
         const Snapshot snapshot =
@@ -523,6 +530,12 @@ void ServerCore::tick() {
     send_snapshots(*this);
     send_meta_state(*this);
     housekeeping(*this);
+}
+
+void ServerCore::confirm(PeerId peer, std::uint32_t receipt) {
+    ClientSession* session = find_session(*this, peer);
+    if (session == nullptr) return;
+    std::erase(session->unconfirmed_patches, receipt);
 }
 
 void ServerCore::deliver(Outbox& box) {

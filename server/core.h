@@ -49,7 +49,6 @@ struct ServerCore {
     static constexpr std::uint32_t retry_delay = 30;        // ticks after an abort
     static constexpr std::uint32_t admission_timeout = 300; // ticks from connect to Profile
     static constexpr std::uint32_t fault_delay = 15;        // ticks of play before a fault
-    static constexpr std::uint32_t patch_hold = 3;          // ticks without snapshots after a patch
     static constexpr std::uint64_t start_sector = 1;
 
     ServerOptions options;
@@ -72,6 +71,8 @@ struct ServerCore {
     // The peer has gone: its player leaves the world.
     void disconnect(PeerId peer);
     void tick();
+    // The peer has acknowledged the packet that carried this receipt (Datagram::receipt).
+    void confirm(PeerId peer, std::uint32_t receipt);
     // Frames and queues messages of the game rules produced outside a hook.
     void deliver(Outbox& box);
 

@@ -14,6 +14,9 @@ struct Datagram {
     Bytes bytes;              // header and payload, at most 1000 bytes
     std::uint8_t channel = 0; // 0 control, 1 state, 2 map chunks
     bool reliable = true;
+    // Non-zero: the host loop reports it back (ServerCore::confirm) once the peer has
+    // acknowledged this packet and every reliable packet sent before it on its channel.
+    std::uint32_t receipt = 0;
 };
 
 } // namespace kestrel

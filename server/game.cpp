@@ -1,98 +1,71 @@
 #include "server/game.h"
 
-#include <algorithm>
 #include <stdexcept>
 
-#include "server/sector_graph.h"
+#include "server/game_combat.h"
+#include "server/game_crew.h"
+#include "server/game_enemies.h"
+#include "server/game_meta.h"
+#include "server/game_sector.h"
+#include "server/game_world.h"
 #include "world/map_transfer.h"
 
 namespace kestrel {
-namespace {
 
-std::uint16_t wire(std::int32_t coordinate) {
-    return static_cast<std::uint16_t>(coordinate >> 8);
+void game_start(WorldState& world, const GameSettings& settings) {
+    populate(world, settings);
 }
 
-} // namespace
-
-void game_start(WorldState&, const GameSettings&) {}
-
-void game_enter(WorldState&, PlayerState&, Outbox&) {}
-
-void game_input(WorldState&, PlayerState&, const Input&, Outbox&) {}
-
-void game_tick(WorldState&, Outbox&) {}
-
-void game_command(WorldState&, PlayerState& player, const ClientCommand& command, Outbox&) {
-    switch (command.code) {
-    case CommandCode::JoinParty:
-        if (!command.name.empty()) player.profile.name = command.name;
-        player.profile.party = command.party;
-        break;
-    case CommandCode::Colour:
-        player.profile.color = command.value;
-        break;
-    default:
-        break;
-    }
+void game_enter(WorldState& world, PlayerState& player, Outbox& out) {
+    assign_crew(world, player);
+    deliver_artifact(world, player, out);
 }
 
-void game_leave(WorldState&, const PlayerState&, Outbox&) {}
+void game_input(WorldState& world, PlayerState& player, const Input& input, Outbox& out) {
+    fire(world, player, input.buttons, out);
+    use_and_choose(world, player, input.buttons, out);
+}
+
+// Enemies act first, then what they fired flies; then the players' own upkeep and what
+// they touch, then each sector takes stock (a wave just cleared, a lockdown), the dead
+// enemies fade, and the crews count their contracts.
+void game_tick(WorldState& world, Outbox& out) {
+    for (const Sector& sector : world.sectors)
+        if (occupied(world, sector.id)) enemies_tick(world, sector.id, out);
+    projectiles_tick(world, out);
+    mines_tick(world, out);
+    players_tick(world, out);
+    for (PlayerState& player : world.players) touch_tick(world, player, out);
+    for (std::size_t i = 0; i < world.sectors.size(); ++i)
+        sector_tick(world, world.sectors[i].id, out);
+    corpses_tick(world);
+    crews_tick(world, out);
+}
+
+void game_command(WorldState& world, PlayerState& player, const ClientCommand& command,
+                  Outbox& out) {
+    crew_command(world, player, command, out);
+}
+
+bool game_portal_open(const WorldState& world, const PlayerState& player) {
+    return player.sector == 0 || !sector_game(world, player.sector).sealed;
+}
+
+void game_leave(WorldState& world, const PlayerState& player, Outbox&) {
+    PlayerState leaving = player;
+    return_artifact(world, leaving);
+}
 
 SectorStatus game_sector_status(const WorldState& world, const PlayerState& player) {
-    SectorStatus status;
-    for (const Entity& entity : world.entities)
-        if (entity.sector == player.sector && entity.record.kind == 2 && entity.record.health != 0)
-            ++status.remaining;
-    return status;
+    return sector_status(world, player);
 }
 
 AdventureState game_adventure(const WorldState& world, const PlayerState& player) {
-    AdventureState state;
-    state.color_index = player.profile.color;
-    state.clip = player.body.ammo;
-    for (const PlayerState& other : world.players) {
-        if (other.id == player.id || other.sector == 0 || state.teammates.size() >= max_teammates)
-            continue;
-        Teammate mate;
-        mate.id = other.id;
-        mate.sector = other.sector;
-        mate.x = wire(other.body.x);
-        mate.y = wire(other.body.y);
-        mate.health = std::min<std::uint16_t>(other.body.health, 100);
-        mate.color = other.profile.color;
-        mate.name = other.profile.name;
-        state.teammates.push_back(mate);
-    }
-    return state;
+    return adventure_state(world, player);
 }
 
 ExpeditionState game_expedition(const WorldState& world, const PlayerState& player) {
-    ExpeditionState state;
-    state.run_id = 1;
-    state.current_sector = player.sector;
-    // The party code is echoed: the client adopts whatever crew code it is told.
-    state.crew_code = player.profile.party;
-    const PlayerState* leader = world.players.empty() ? nullptr : &world.players.front();
-    if (leader != nullptr) state.leader_name = leader->profile.name;
-    state.leader = leader != nullptr && leader->id == player.id;
-    for (const PlayerState& member : world.players) {
-        if (state.crew.size() >= max_crew) break;
-        state.crew.push_back({member.profile.name, member.sector != 0});
-    }
-    state.participants = static_cast<std::uint8_t>(state.crew.size());
-    for (const Sector& sector : world.sectors) {
-        if (state.navigation.size() >= max_navigation) break;
-        NavSector entry;
-        entry.id = sector.id;
-        entry.column = static_cast<std::uint16_t>(graph_column(sector.id));
-        entry.row = static_cast<std::uint16_t>(graph_row(sector.id));
-        entry.flags = (player.visited >> (sector.id - 1) & 1) != 0 ? 1 : 0;
-        for (const PlayerState& other : world.players)
-            if (other.sector == sector.id && entry.teammates < 8) ++entry.teammates;
-        state.navigation.push_back(entry);
-    }
-    return state;
+    return expedition_state(world, player);
 }
 
 void change_cell(WorldState& world, std::uint64_t sector_id, std::uint16_t cell, std::uint8_t tile,

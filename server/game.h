@@ -53,6 +53,9 @@ void game_tick(WorldState& world, Outbox& out);
 void game_command(WorldState& world, PlayerState& player, const ClientCommand& command,
                   Outbox& out);
 
+// Whether a portal may take the player now (an arena lockdown seals them).
+bool game_portal_open(const WorldState& world, const PlayerState& player);
+
 // The player is about to be removed (disconnected).
 void game_leave(WorldState& world, const PlayerState& player, Outbox& out);
 

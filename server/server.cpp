@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "server/outbound.h"
+#include "server/receipts.h"
 
 namespace kestrel {
 namespace {
@@ -78,7 +79,8 @@ struct Peers {
     }
 };
 
-void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbound& outbound) {
+void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbound& outbound,
+                  DeliveryReceipts& receipts) {
     switch (event.type) {
     case ENET_EVENT_TYPE_CONNECT:
         core.connect(peers.add(event.peer));
@@ -94,6 +96,7 @@ void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbou
         if (const auto id = peers.id_of(event.peer)) {
             core.disconnect(*id);
             outbound.forget(*id);
+            receipts.forget(*id);
         }
         peers.remove(event.peer);
         break;
@@ -102,12 +105,17 @@ void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbou
     }
 }
 
-// A refused send only happens for a peer that is going away; its packet is dropped.
-void transmit(ENetPeer* peer, const Datagram& datagram) {
+// A refused send only happens for a peer that is going away; its packet is dropped. Every
+// reliable packet is watched until the peer acknowledges it (receipts.h).
+void transmit(ENetPeer* peer, PeerId id, const Datagram& datagram, DeliveryReceipts& receipts) {
     ENetPacket* packet = enet_packet_create(datagram.bytes.data(), datagram.bytes.size(),
                                             datagram.reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
     if (packet == nullptr) throw std::runtime_error("packet allocation failure");
-    if (enet_peer_send(peer, datagram.channel, packet) < 0) enet_packet_destroy(packet);
+    if (enet_peer_send(peer, datagram.channel, packet) < 0) {
+        enet_packet_destroy(packet);
+        return;
+    }
+    if (datagram.reliable) receipts.sent(id, datagram.channel, packet, datagram.receipt);
 }
 
 } // namespace
@@ -132,6 +140,7 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
     outbound.loss_every = options.faults.loss_every;
     outbound.delay_ms = options.faults.delay_ms;
     Peers peers;
+    DeliveryReceipts receipts; // destroyed before the host: it lets go of ENet's packets
 
     const Clock::time_point start = Clock::now();
     const std::int64_t end_ns = std::int64_t{options.seconds} * 1'000'000'000;
@@ -149,11 +158,12 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
         ENetEvent event;
         int result = enet_host_service(enet.host, &event, wait_ms);
         for (std::size_t handled = 0; result > 0; ++handled) {
-            handle_event(event, core, peers, outbound);
+            handle_event(event, core, peers, outbound, receipts);
             if (handled + 1 >= max_events_per_wait) break;
             result = enet_host_service(enet.host, &event, 0);
         }
         if (result < 0) throw std::runtime_error("ENet service failure");
+        for (const auto& [peer, receipt] : receipts.take_confirmed()) core.confirm(peer, receipt);
 
         const std::int64_t now = since(start);
         if (now >= next_tick) {
@@ -172,7 +182,7 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
             if (entry.drop)
                 enet_peer_disconnect_later(peer, 0);
             else
-                transmit(peer, entry.packet.datagram);
+                transmit(peer, entry.packet.peer, entry.packet.datagram, receipts);
         }
         enet_host_flush(enet.host);
     }

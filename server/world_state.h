@@ -11,6 +11,7 @@
 #include "protocol/credentials.h"
 #include "protocol/entity.h"
 #include "server/commands.h"
+#include "server/game_state.h"
 #include "world/sector.h"
 
 namespace kestrel {
@@ -28,6 +29,7 @@ struct PlayerState {
     std::uint32_t visited = 0; // bit (sector id - 1) for every sector entered
     // The latest ClientCommand of every code (index = code 1..13), kept for the rules.
     std::array<std::optional<ClientCommand>, 14> commands{};
+    PlayerGame game; // the rules' own numbers (game.h)
 
     bool placed() const { return sector != 0 && !in_transit; }
 };
@@ -37,6 +39,7 @@ struct PlayerState {
 struct Entity {
     std::uint64_t sector = 0;
     ReplicatedEntity record;
+    EntityGame game; // the rules' own numbers (game.h)
 };
 
 struct WorldState {
@@ -47,6 +50,7 @@ struct WorldState {
     std::vector<PlayerState> players; // connected players with a profile
     std::vector<Entity> entities;
     std::uint32_t next_entity_id = first_entity_id;
+    GameState game; // the rules' own numbers (game.h)
 };
 
 // A world of generated sectors (sector_graph.h), no players and no entities.

@@ -195,6 +195,7 @@ TEST(ServerPlay, ClientCommandsAreKeptAndTheProfileOnesApplied) {
     Simulation sim(quiet_world());
     Simulation::Link& link = sim.add_client(test_profile(1));
     sim.run(30);
+    sim.core.world.players[0].game.banked = 300; // three colours unlocked
     ClientCommand party;
     party.code = CommandCode::JoinParty;
     party.name = "NOVA";

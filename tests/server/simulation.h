@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct Simulation {
     int latency_steps = 0;        // each way
     Outbound shaper;              // the loss hook on the server's side
     std::vector<PeerId> dropping; // disconnected by the server once their packets are in
+    bool acknowledge = true;      // the client's ENet acknowledges receipted packets
+    // Acknowledgements on their way back: due step, peer, receipt.
+    std::deque<std::tuple<int, PeerId, std::uint32_t>> acks;
 
     explicit Simulation(const ServerOptions& options, std::uint64_t entropy = 42)
         : core(options, entropy) {
@@ -68,6 +72,10 @@ struct Simulation {
 
     void advance(const Driver& driver) {
         ++step;
+        while (!acks.empty() && std::get<0>(acks.front()) <= step) {
+            core.confirm(std::get<1>(acks.front()), std::get<2>(acks.front()));
+            acks.pop_front();
+        }
         for (Link& link : links) {
             while (!link.to_server.empty() && link.to_server.front().first <= step) {
                 const Datagram datagram = std::move(link.to_server.front().second);
@@ -86,6 +94,8 @@ struct Simulation {
             while (!link.gone && !link.to_client.empty() && link.to_client.front().first <= step) {
                 const Datagram datagram = std::move(link.to_client.front().second);
                 link.to_client.pop_front();
+                if (datagram.receipt != 0 && acknowledge)
+                    acks.emplace_back(step + latency_steps, link.peer, datagram.receipt);
                 try {
                     link.client.receive(datagram.channel, datagram.bytes, now());
                 } catch (const std::exception& error) {

@@ -68,6 +68,12 @@ struct TestClient {
     std::uint32_t expedition_records = 0;
     std::uint32_t patches = 0;
     std::uint32_t combat_events = 0;
+    struct SeenEvent {
+        std::uint32_t subject = 0;
+        std::uint8_t kind = 0;
+        std::uint16_t value = 0;
+    };
+    std::vector<SeenEvent> events; // every combat event, in arrival order
 
     std::vector<Datagram> outbox; // packets to send, oldest first
 
@@ -108,15 +114,16 @@ struct TestClient {
             if (channel != 0 || !session || header.length != 16) fail("invalid combat event");
             if (!epoch) return;
             in.u32();
-            in.u32();
+            const std::uint32_t subject = in.u32();
             in.u16();
             in.u16();
             const std::uint8_t kind = in.u8();
             const std::uint8_t padding = in.u8();
-            in.u16();
+            const std::uint16_t value = in.u16();
             in.end();
             if (kind < 1 || kind > 30 || padding != 0) fail("invalid combat kind");
             ++combat_events;
+            events.push_back({subject, kind, value});
             return;
         }
         case Type::SectorStatus: {
