@@ -7,7 +7,10 @@
 //   - no pending sector without a pending transition, and a pending sector is the
 //     announced one; at most five early chunks; Active only with a committed sector;
 //   - the session is set once; the epoch moves only with a Welcome, commit or abort;
-//   - a commit leaves the spawn on free ground of the sector it committed.
+//   - a commit leaves the spawn on free ground of the sector it committed;
+//   - stale packets change nothing: a begin or a pending transfer's chunk of another
+//     epoch, and every type outside 5..9 once the Welcome is in (it is checked against
+//     the session, then ignored).
 #include <cstdint>
 #include <stdexcept>
 
@@ -71,6 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         check(client, before, header, ack);
+        const auto type = static_cast<unsigned>(header.type);
+        const bool chunk_for_transfer =
+            header.type == Type::MapChunk && before.session != 0 && before.transition != 0;
+        const bool stale_epoch = (header.type == Type::TransitionBegin || chunk_for_transfer) &&
+                                 header.epoch != before.epoch;
+        const bool ignored_type =
+            before.session != 0 && (type < 5 || type > 9) && header.type != Type::Welcome;
+        if (stale_epoch || ignored_type) KESTREL_FUZZ_CHECK(same(client, before) && !ack);
     }
     return 0;
 }

@@ -8,8 +8,11 @@
 // refuses are skipped. The main loop would end the run at the first error; the fuzzer
 // carries on with the state the error left, which must be the state before the packet.
 // After every accepted packet the queued packets must be sendable, an epoch change must
-// have cleared what belongs to the sector left behind, and the frame builder's remote
-// sample must be computable. The "Committed sector" lines go to a stream without buffer.
+// have cleared what belongs to the sector left behind, a message of a stale epoch on a
+// dedicated route must have changed nothing, the stored sector status may only have
+// moved to a newer sequence (or been cleared by an epoch change), and the frame
+// builder's remote sample must be computable. The "Committed sector" lines go to a stream without
+// buffer.
 #include <bit>
 #include <cstdint>
 #include <ostream>
@@ -23,6 +26,8 @@ using namespace kestrel;
 using namespace kestrel::fuzz;
 
 namespace {
+
+using kestrel::fuzz::same;
 
 // Bit equality, so that a NaN that was already there compares equal to itself.
 bool same(double a, double b) {
@@ -120,7 +125,28 @@ bool same(const RunState& a, const RunState& b) {
            a.text_entry.pending_name == b.text_entry.pending_name && same_queues(a, b);
 }
 
-void check(RunState& state, const RunState& before, double now) {
+// The routes that drop a message of another epoch after their guards.
+bool epoch_route(Type type) {
+    switch (type) {
+    case Type::SnapshotPart:
+    case Type::MapPatch:
+    case Type::CombatEvent:
+    case Type::SectorStatus:
+    case Type::AdventureState:
+    case Type::ExpeditionState:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void check(RunState& state, const RunState& before, const Header& header, double now) {
+    if (epoch_route(header.type) && header.epoch != before.handoff.epoch)
+        KESTREL_FUZZ_CHECK(same(state, before));
+    if (state.status_sequence != before.status_sequence && state.status_sequence != 0)
+        KESTREL_FUZZ_CHECK(
+            before.status_sequence == 0 ||
+            static_cast<std::int32_t>(state.status_sequence - before.status_sequence) > 0);
     for (const Outgoing& message : state.outbox) {
         KESTREL_FUZZ_CHECK(message.type == Type::Profile || message.type == Type::TransitionAck);
         KESTREL_FUZZ_CHECK(message.channel == 0 && message.reliable);
@@ -175,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             KESTREL_FUZZ_CHECK(same(state, before));
             continue;
         }
-        check(state, before, now);
+        check(state, before, header, now);
     }
     return 0;
 }

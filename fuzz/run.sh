@@ -6,7 +6,8 @@
 # Configures build-fuzz (clang, sanitizers, libFuzzer) if needed, builds the targets and
 # the seed generator, writes the seeds into build-fuzz/corpus/<target> (the fuzzer adds
 # the inputs it finds there, so later runs start from them), then runs each target for
-# `seconds` (default 20). FUZZ_JOBS=2 runs two targets at a time. Prints the executions
+# `seconds` (default 20), or until FUZZ_RUNS executions when that is set and comes first.
+# FUZZ_JOBS=2 runs two targets at a time. Prints the executions
 # of every target and every finding; exits 1 when there was one. Crashing inputs land in
 # build-fuzz/findings/<target>/, the full output in build-fuzz/logs/<target>.log.
 set -euo pipefail
@@ -20,6 +21,8 @@ all_targets=(header_fuzz credentials_fuzz meta_state_fuzz entity_fuzz sector_fuz
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 jobs=${FUZZ_JOBS:-1}
+runs=()
+[ -n "${FUZZ_RUNS:-}" ] && runs=(-runs="$FUZZ_RUNS")
 
 if [ ! -f "$build/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKESTREL_FUZZ=ON \
@@ -35,25 +38,24 @@ fuzz_one() {
     local findings=$build/findings/$target
     mkdir -p "$findings"
     "$build/bin/$target" "$build/corpus/$target" -max_total_time="$seconds" \
-        -print_final_stats=1 -timeout=10 -artifact_prefix="$findings/" \
+        ${runs[@]+"${runs[@]}"} -print_final_stats=1 -timeout=10 -artifact_prefix="$findings/" \
         >"$build/logs/$target.log" 2>&1 || true
 }
 
 report_one() {
     local target=$1
     local log=$build/logs/$target.log
-    local runs
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    local crash
-    crash=$(grep -m1 -E '^(==[0-9]+==ERROR|SUMMARY|invariant broken|.*runtime error:)' "$log" || true)
-    local artifact
+    local executed used crash artifact
+    executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    used=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
+    crash=$(grep -m1 -E '^(==[0-9]+==ERROR|SUMMARY|invariant broken)|runtime error:' "$log" || true)
     artifact=$(sed -n 's/.*Test unit written to //p' "$log" | tail -1)
     if [ -n "$artifact" ] || [ -n "$crash" ]; then
         printf '%-24s FINDING %s\n%-24s   input: %s\n' "$target" "${crash:-see $log}" "" \
             "${artifact:-none written}"
         return 1
     fi
-    printf '%-24s %12s executions in %ss\n' "$target" "${runs:-?}" "$seconds"
+    printf '%-24s %12s executions in %ss\n' "$target" "${executed:-?}" "${used:-?}"
 }
 
 running=0

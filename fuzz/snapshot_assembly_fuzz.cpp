@@ -7,6 +7,7 @@
 //   - a refused part leaves the assembly exactly as it was;
 //   - a returned snapshot is newer than the last one, holds 1..368 entities with distinct
 //     ids and the viewer first, carries the header's epoch and becomes `last`;
+//   - a part not newer than the last completed snapshot changes nothing;
 //   - no more than four partials are kept, each with 1..16 slots.
 #include <cstdint>
 #include <set>
@@ -73,6 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         KESTREL_FUZZ_CHECK(reader.position == bytes.size());
+        // The snapshot id is the first payload field.
+        const std::uint32_t id =
+            static_cast<std::uint32_t>(bytes[24] | (bytes[25] << 8) | (bytes[26] << 16)) |
+            (static_cast<std::uint32_t>(bytes[27]) << 24);
+        if (before.last && static_cast<std::int32_t>(id - *before.last) <= 0)
+            KESTREL_FUZZ_CHECK(!snapshot && same(assembly, before));
         if (snapshot)
             check_snapshot(*snapshot, before, assembly, header);
         else
