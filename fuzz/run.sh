@@ -7,8 +7,8 @@
 # the seed generator, writes the seeds into build-fuzz/corpus/<target> (the fuzzer adds
 # the inputs it finds there, so later runs start from them), then runs each target for
 # `seconds` (default 20), or until FUZZ_RUNS executions when that is set and comes first.
-# FUZZ_JOBS=2 runs two targets at a time. Prints the executions
-# of every target and every finding; exits 1 when there was one. Crashing inputs land in
+# FUZZ_JOBS=2 runs two targets at a time; FUZZ_FLAGS adds libFuzzer flags. Prints the
+# executions of every target and every finding; exits 1 when there was one. Crashing inputs land in
 # build-fuzz/findings/<target>/, the full output in build-fuzz/logs/<target>.log.
 set -euo pipefail
 
@@ -23,6 +23,7 @@ targets=("$@")
 jobs=${FUZZ_JOBS:-1}
 runs=()
 [ -n "${FUZZ_RUNS:-}" ] && runs=(-runs="$FUZZ_RUNS")
+read -r -a extra <<<"${FUZZ_FLAGS:-}"
 
 if [ ! -f "$build/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKESTREL_FUZZ=ON \
@@ -38,7 +39,7 @@ fuzz_one() {
     local findings=$build/findings/$target
     mkdir -p "$findings"
     "$build/bin/$target" "$build/corpus/$target" -max_total_time="$seconds" \
-        ${runs[@]+"${runs[@]}"} -print_final_stats=1 -timeout=10 -artifact_prefix="$findings/" \
+        ${runs[@]+"${runs[@]}"} ${extra[@]+"${extra[@]}"} -print_final_stats=1 -timeout=10 -artifact_prefix="$findings/" \
         >"$build/logs/$target.log" 2>&1 || true
 }
 
@@ -48,7 +49,7 @@ report_one() {
     local executed used crash artifact
     executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     used=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
-    crash=$(grep -m1 -E '^(==[0-9]+==ERROR|SUMMARY|invariant broken)|runtime error:' "$log" || true)
+    crash=$(grep -m1 -E '^(==[0-9]+== ?ERROR|SUMMARY|invariant broken)|runtime error:' "$log" || true)
     artifact=$(sed -n 's/.*Test unit written to //p' "$log" | tail -1)
     if [ -n "$artifact" ] || [ -n "$crash" ]; then
         printf '%-24s FINDING %s\n%-24s   input: %s\n' "$target" "${crash:-see $log}" "" \
