@@ -161,7 +161,10 @@ void present(RunState& state, double now, MeshKey& key) {
         KESTREL_FUZZ_CHECK(world_mesh(*frame.sector).size() <= world_capacity);
         key = {frame.sector->id, frame.sector->revision};
     }
-    std::vector<Vertex> vertices;
+    // One buffer for the whole run, like the renderer's: a fresh vector per frame would
+    // spend the time in page faults on memory the sanitizer's quarantine never hands back.
+    static std::vector<Vertex> vertices;
+    vertices.clear();
     if (frame.sector && !frame.transition)
         entity_pass(vertices, frame.entities, *frame.sector, frame.yaw, frame.time);
     overlay_pass(vertices, frame);
