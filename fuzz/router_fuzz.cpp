@@ -1,8 +1,9 @@
 // The whole client message router fed a sequence of packets on a fresh RunState of a
-// networked run (config.has_transport, no audio, no profile file), as the main loop
+// networked run (config.has_transport, no profile file), as the main loop
 // delivers them.
 //
-// Input, per packet: byte channel (modulo 4: the three ENet channels and one that does
+// Input: byte run flags (bit 0: an audio stream exists, so combat events queue sounds),
+// then per packet: byte channel (modulo 4: the three ENet channels and one that does
 // not exist), byte dt (the clock advances by dt / 100 seconds), then one record holding
 // the packet, header included (framing in fuzz_input.h). Packets whose header read_header
 // refuses are skipped. The main loop would end the run at the first error; the fuzzer
@@ -183,7 +184,10 @@ void check(RunState& state, const RunState& before, const Header& header) {
         KESTREL_FUZZ_CHECK(message.channel == 0 && message.reliable);
         packet(message.type, state.handoff.session, 1, state.handoff.epoch, message.payload);
     }
-    KESTREL_FUZZ_CHECK(state.sounds.empty()); // no audio stream in this run
+    // Only a combat event plays a sound, one at most, and only with an audio stream.
+    if (!state.config.has_audio || header.type != Type::CombatEvent)
+        KESTREL_FUZZ_CHECK(state.sounds.empty());
+    KESTREL_FUZZ_CHECK(state.sounds.size() <= 1);
     if (state.in_game()) KESTREL_FUZZ_CHECK(state.handoff.committed.has_value());
     if (state.handoff.epoch != before.handoff.epoch) {
         KESTREL_FUZZ_CHECK(state.assembly.partials.empty() && !state.assembly.last);
@@ -211,6 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzInput input{data, size};
     RunState state;
     state.config.has_transport = true;
+    state.config.has_audio = (input.byte() & 1) != 0;
     std::ostream out(nullptr);
     double now = 0;
     MeshKey key;

@@ -490,29 +490,47 @@ void handoff_seeds(Corpus& corpus, const std::vector<Sector>& sectors) {
 
 void router_seeds(Corpus& corpus, const std::vector<Sector>& sectors) {
     const Sector& sector = sectors[0];
-    const auto playing = [&] {
+    // The router's input starts with its run flags: bit 0, an audio stream exists.
+    const auto playing = [&](bool audio) {
         Stream s;
         s.prefix = Stream::Prefix::channel_dt;
+        s.out.byte(audio ? 1 : 0);
         s.welcome();
         s.hand_over(trip, sector);
         return s;
     };
     {
-        Stream s = playing(); // snapshots, combat, status, meta-state
+        Stream s = playing(true); // snapshots, combat, status, meta-state
         s.snapshot(snapshot_of(sector, 1, 1240, 3));
         s.snapshot(snapshot_of(sector, 2, 1242, 40));
         for (std::uint8_t kind : {1, 2, 3, 5, 7, 11, 13, 19, 20, 21, 22, 30})
             s.send(Type::CombatEvent, combat(kind, 0x0119, kind == 13 ? player_id : 0x80000077));
+        s.send(Type::CombatEvent, combat(3, 0x0205));
+        s.send(Type::CombatEvent, combat(3, 0x0300));
         s.send(Type::SectorStatus, SectorStatus{5, 3, 60, 5, 15}.write(), 1);
         s.send(Type::SectorStatus, SectorStatus{4, 3, 0, 0, 0}.write(), 1);
         s.send(Type::AdventureState, adventure(8, 3).write(), 1);
+        s.send(Type::AdventureState, adventure(7, 1).write(), 1); // older: kept out
         s.send(Type::ExpeditionState, expedition(50, 3, 6).write(), 1);
         s.send(Type::ExpeditionState, expedition(51, 0, 0).write(), 1);
+        s.send(Type::ExpeditionState, expedition(49, 1, 1).write(), 1); // older: kept out
         s.snapshot(snapshot_of(sector, 3, 1244, 3), 30);
+        // Killed, then back: the second snapshot restarts the prediction.
+        Snapshot dead = snapshot_of(sector, 4, 1246, 3);
+        dead.entities.front().health = 0;
+        s.snapshot(dead);
+        s.snapshot(snapshot_of(sector, 5, 1248, 3));
+        // Two that end a real run: a projectile off its altitude, a snapshot of another map.
+        Snapshot low = snapshot_of(sector, 6, 1250, 4);
+        low.entities[4].height = 0;
+        s.snapshot(low);
+        Snapshot elsewhere = snapshot_of(sector, 7, 1252, 1);
+        elsewhere.revision += 1;
+        s.snapshot(elsewhere);
         corpus.add(s.out);
     }
     {
-        Stream s = playing(); // map patches between snapshots, then a second handoff
+        Stream s = playing(false); // map patches between snapshots, then a second handoff
         Sector current = sector;
         int patches = 0;
         for (std::uint16_t cell = 0; cell < cell_count && patches < 4; ++cell) {
@@ -537,7 +555,7 @@ void router_seeds(Corpus& corpus, const std::vector<Sector>& sectors) {
         corpus.add(s.out);
     }
     {
-        Stream s = playing(); // the run ends on a profile error
+        Stream s = playing(false); // the run ends on a profile error
         s.send(Type::ProfileError, bytes_writer({1}));
         corpus.add(s.out);
     }
