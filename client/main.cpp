@@ -1,17 +1,17 @@
 // Program entry of the game client: command line, run-mode checks, and the run itself.
 // Every error of the whole run ends here as one "client: " line and exit status 1.
-#include "client/defaults.h"
+#include "client/audio.h"
 #include "client/frame_builder.h"
 #include "client/input.h"
+#include "client/network.h"
+#include "client/options.h"
 #include "client/profile.h"
 #include "client/router.h"
 #include "client/run_state.h"
 #include "protocol/codec.h"
-#include "protocol/label.h"
 #include "render/frame.h"
 #include "render/renderer.h"
 #include "sound/sound_mixer.h"
-#include "sound/sound_samples.h"
 #include "world/generate.h"
 
 #include <SDL3/SDL.h>
@@ -19,368 +19,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <deque>
 #include <memory>
 #include <optional>
-#include <span>
 
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace kestrel {
 namespace {
-
-// Everything a run does is fixed here before anything else is created; it never changes
-// afterwards. Zero in frames, seconds, require_commits and drop_every means "off".
-struct Options {
-    std::string host{default_server_host};
-    std::string capture;
-    std::string capture_wormhole;
-    std::string name;
-    std::string party;
-    std::string profile_file;
-    std::uint32_t latency_ms = 0;
-    std::uint32_t weapon = 1;
-    std::uint32_t port = default_server_port;
-    std::uint32_t frames = 0;
-    std::uint32_t seconds = 0;
-    std::uint32_t require_commits = 0;
-    std::uint32_t drop_every = 0;
-    bool auto_combat = false;
-    bool demo = false;
-    bool hidden = false;
-    bool headless = false;
-    bool auto_portal = false;
-};
-
-// --weapon is accepted but deliberately not advertised.
-std::string usage_line() {
-    return "client [-l] [-s IP:PORT] [--host " + std::string(default_server_host) + "] [--port " +
-           std::to_string(default_server_port) +
-           "] [--demo] [--hidden] [--headless] [--frames N] [--seconds N] [--auto-combat] "
-           "[--latency-ms 0..150] [--auto-portal] [--require-commits N] [--drop-every N] "
-           "[--name NAME] [--party CODE] [--profile-file PATH] [--capture file.png] "
-           "[--capture-wormhole file.png]\n";
-}
-
-// Unsigned decimal through std::stoul. Text that does not start with a number makes stoul
-// throw std::invalid_argument, whose own message is reported unchanged; trailing
-// characters, values beyond unsigned long and values outside [low, high] are all
-// "option out of range".
-std::uint32_t parse_number(const std::string& text, std::uint32_t low, std::uint32_t high) {
-    std::size_t used = 0;
-    unsigned long value = 0;
-    try {
-        value = std::stoul(text, &used);
-    } catch (const std::out_of_range&) {
-        throw std::runtime_error("option out of range");
-    }
-    if (used != text.size() || value < low || value > high)
-        throw std::runtime_error("option out of range");
-    return static_cast<std::uint32_t>(value);
-}
-
-// -s HOST:PORT. Exactly one colon with text on both sides, no whitespace anywhere, digits
-// only after the colon (which also rules out a second colon). The host part is not checked
-// further: names resolve later.
-void apply_server(const std::string& value, Options& options) {
-    const std::size_t colon = value.find(':');
-    bool well_formed = colon != std::string::npos && colon != 0 && colon + 1 < value.size() &&
-                       value.find_first_of(" \t\n\r") == std::string::npos;
-    for (std::size_t i = colon + 1; well_formed && i < value.size(); ++i)
-        well_formed = value[i] >= '0' && value[i] <= '9';
-    if (!well_formed)
-        throw std::runtime_error("-s requires IPv4-address-or-hostname:port (1..65535)");
-    const std::uint32_t port = parse_number(value.substr(colon + 1), 1, 65535);
-    options.host = value.substr(0, colon);
-    options.port = port;
-}
-
-struct NumberOption {
-    std::string_view name;
-    std::uint32_t Options::*field;
-    std::uint32_t low;
-    std::uint32_t high;
-};
-
-constexpr NumberOption number_options[] = {
-    {"--port", &Options::port, 1, 65535},
-    {"--weapon", &Options::weapon, 1, 4},
-    {"--frames", &Options::frames, 1, 1000000},
-    {"--seconds", &Options::seconds, 1, 3600},
-    {"--latency-ms", &Options::latency_ms, 0, 150},
-    {"--drop-every", &Options::drop_every, 2, 1000},
-    {"--require-commits", &Options::require_commits, 1, 10000},
-};
-
-struct TextOption {
-    std::string_view name;
-    std::string Options::*field;
-};
-
-constexpr TextOption text_options[] = {
-    {"--host", &Options::host},
-    {"--capture", &Options::capture},
-    {"--profile-file", &Options::profile_file},
-    {"--capture-wormhole", &Options::capture_wormhole},
-};
-
-// Returns false when the argument is not a flag. --help ends the process right here, so
-// nothing after it is looked at and no post-parse check runs.
-bool apply_flag(std::string_view argument, Options& options) {
-    if (argument.size() < 2 || argument.size() > 13) return false;
-    if (argument == "-l") {
-        options.host = "127.0.0.1";
-        options.port = default_server_port;
-    } else if (argument == "--help") {
-        std::cout << usage_line() << std::flush;
-        std::exit(0);
-    } else if (argument == "--demo") {
-        options.demo = true;
-    } else if (argument == "--hidden") {
-        options.hidden = true;
-    } else if (argument == "--headless") {
-        options.headless = true;
-    } else if (argument == "--auto-combat") {
-        options.auto_combat = true;
-    } else if (argument == "--auto-portal") {
-        options.auto_portal = true;
-    } else {
-        return false;
-    }
-    return true;
-}
-
-void apply_value(std::string_view name, const std::string& value, Options& options) {
-    if (name == "-s") return apply_server(value, options);
-    if (name == "--name") {
-        options.name = filter_label(value, max_name_length);
-        return;
-    }
-    if (name == "--party") {
-        options.party = filter_label(value, max_party_length);
-        return;
-    }
-    for (const NumberOption& option : number_options) {
-        if (name == option.name) {
-            options.*option.field = parse_number(value, option.low, option.high);
-            return;
-        }
-    }
-    for (const TextOption& option : text_options) {
-        if (name == option.name) {
-            options.*option.field = value;
-            return;
-        }
-    }
-    throw std::runtime_error("unknown option " + std::string(name));
-}
-
-// Any argument that is not a flag takes the next one as its value, even when it names no
-// option: a misspelt last argument is "missing option value", not "unknown option".
-Options parse_options(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (apply_flag(argument, options)) continue;
-        if (i + 1 >= argc) throw std::runtime_error("missing option value");
-        apply_value(argument, argv[++i], options);
-    }
-    return options;
-}
-
-// Contradictory run modes are refused before any subsystem starts.
-void check_options(const Options& options) {
-    if (options.headless && (!options.capture.empty() || !options.capture_wormhole.empty()))
-        throw std::runtime_error("headless mode cannot capture GPU frames");
-    if (options.demo && options.require_commits != 0)
-        throw std::runtime_error("demo cannot commit network transitions");
-}
-
-// ---------------------------------------------------------------------------------------
-// Transport: one ENet client host with one peer and three channels. Every message is
-// framed with the handoff's session and epoch and a per-connection counter; with
-// --latency-ms set, packets wait in a FIFO (all share the same delay, so it stays in due
-// order) until the main loop releases them.
-// ---------------------------------------------------------------------------------------
-std::int64_t steady_nanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-class Network {
-  public:
-    struct Pending {
-        std::int64_t due = 0;
-        Bytes bytes;
-        std::uint8_t channel = 0;
-        bool reliable = false;
-    };
-
-    Network(const std::string& server, std::uint32_t port, std::uint32_t latency)
-        : latency_ms(latency) {
-        host = enet_host_create(nullptr, 1, 3, 0, 0);
-        if (host == nullptr) throw std::runtime_error("cannot create ENet client");
-        host->maximumPacketSize = max_packet_size;
-        host->maximumWaitingData = 65536;
-        ENetAddress address{};
-        address.port = static_cast<enet_uint16>(port);
-        if (enet_address_set_host(&address, server.c_str()) != 0) {
-            release();
-            throw std::runtime_error("cannot resolve server " + server);
-        }
-        peer = enet_host_connect(host, &address, 3, 0);
-        if (peer == nullptr) {
-            release();
-            throw std::runtime_error("cannot connect to server");
-        }
-    }
-    ~Network() { release(); }
-    Network(const Network&) = delete;
-    Network& operator=(const Network&) = delete;
-
-    void send(Type type, const Writer& payload, const HandoffClient& handoff, std::uint8_t channel,
-              bool reliable) {
-        ++sequence;
-        Bytes bytes = packet(type, handoff.session, sequence, handoff.epoch, payload);
-        if (latency_ms != 0) {
-            pending_queue.push_back(
-                Pending{steady_nanoseconds() + std::int64_t{latency_ms} * 1000000, std::move(bytes),
-                        channel, reliable});
-            return;
-        }
-        ENetPacket* message = make_packet(bytes, reliable);
-        if (enet_peer_send(peer, channel, message) != 0) {
-            enet_packet_destroy(message);
-            throw std::runtime_error("packet send failure");
-        }
-    }
-
-    // A refused send of a delayed packet only loses that packet.
-    void release_due() {
-        while (!pending_queue.empty() && pending_queue.front().due <= steady_nanoseconds()) {
-            Pending entry = std::move(pending_queue.front());
-            pending_queue.pop_front();
-            ENetPacket* message = make_packet(entry.bytes, entry.reliable);
-            if (enet_peer_send(peer, entry.channel, message) != 0) enet_packet_destroy(message);
-        }
-        enet_host_flush(host);
-    }
-
-    ENetHost* host = nullptr;
-    ENetPeer* peer = nullptr;
-    std::uint32_t sequence = 0;
-    std::uint32_t latency_ms = 0;
-    std::deque<Pending> pending_queue;
-
-  private:
-    static ENetPacket* make_packet(const Bytes& bytes, bool reliable) {
-        ENetPacket* message = enet_packet_create(bytes.data(), bytes.size(),
-                                                 reliable ? ENET_PACKET_FLAG_RELIABLE : 0);
-        if (message == nullptr) throw std::runtime_error("packet allocation failure");
-        return message;
-    }
-    // Immediate disconnect: no handshake is waited for, queued packets are dropped.
-    void release() {
-        if (peer != nullptr) enet_peer_disconnect_now(peer, 0);
-        if (host != nullptr) enet_host_destroy(host);
-        peer = nullptr;
-        host = nullptr;
-        pending_queue.clear();
-    }
-};
-
-// The payload of Hello: the 32-bit values 1, 7, 1, 0.
-Writer hello_payload() {
-    Writer payload;
-    for (std::uint32_t value : {1u, 7u, 1u, 0u}) payload.u32(value);
-    return payload;
-}
-
-// ---------------------------------------------------------------------------------------
-// Sound output: one SDL audio stream on the default playback device, mono 32-bit float at
-// 24 kHz, pulling from the mixer on SDL's audio thread. The main thread touches the mixer
-// only under the stream's lock.
-// ---------------------------------------------------------------------------------------
-class Audio {
-  public:
-    Audio() {
-        load_music();
-        const SDL_AudioSpec spec{SDL_AUDIO_F32, 1, sound_sample_rate};
-        stream = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec, feed, this);
-        if (stream == nullptr) {
-            std::cerr << "Audio unavailable: " << SDL_GetError() << '\n';
-            return;
-        }
-        SDL_ResumeAudioStreamDevice(stream);
-    }
-    // The stream goes first, so the callback has stopped before the mixer is destroyed.
-    ~Audio() {
-        if (stream != nullptr) SDL_DestroyAudioStream(stream);
-    }
-    Audio(const Audio&) = delete;
-    Audio& operator=(const Audio&) = delete;
-
-    // Runs f on the mixer under the stream lock; nothing when there is no stream.
-    template <typename F>
-    void with_mixer(F&& f) {
-        if (stream == nullptr) return;
-        struct Guard {
-            SDL_AudioStream* locked;
-            ~Guard() { SDL_UnlockAudioStream(locked); }
-        };
-        SDL_LockAudioStream(stream);
-        const Guard guard{stream};
-        f(mixer);
-    }
-
-    static void SDLCALL feed(void* userdata, SDL_AudioStream* stream, int additional_amount,
-                             int /*total_amount*/) {
-        Audio& audio = *static_cast<Audio*>(userdata);
-        float buffer[512];
-        while (additional_amount > 0) {
-            const int count = std::min((additional_amount + 3) / 4, 512);
-            audio.mixer.render(std::span<float>(buffer, static_cast<std::size_t>(count)));
-            if (!SDL_PutAudioStreamData(stream, buffer, count * 4)) break;
-            additional_amount -= count * 4;
-        }
-    }
-
-    SDL_AudioStream* stream = nullptr;
-    SoundMixer mixer;
-
-  private:
-    void load_music() {
-        const char* base = SDL_GetBasePath();
-        const std::string path =
-            std::string(base != nullptr ? base : "") + "audio/space-shooter.wav";
-        SDL_AudioSpec source{};
-        Uint8* wav = nullptr;
-        Uint32 wav_length = 0;
-        if (SDL_LoadWAV(path.c_str(), &source, &wav, &wav_length)) {
-            const SDL_AudioSpec target{SDL_AUDIO_F32, 1, sound_sample_rate};
-            Uint8* converted = nullptr;
-            int converted_length = 0;
-            if (SDL_ConvertAudioSamples(&source, wav, static_cast<int>(wav_length), &target,
-                                        &converted, &converted_length)) {
-                const std::size_t count = static_cast<std::size_t>(converted_length) / 4;
-                mixer.music.resize(count);
-                std::memcpy(mixer.music.data(), converted, count * 4);
-            }
-            SDL_free(converted);
-            SDL_free(wav);
-        }
-        if (mixer.music.empty())
-            std::cerr << "Background music unavailable: " << SDL_GetError() << '\n';
-    }
-};
 
 // ---------------------------------------------------------------------------------------
 // The run: start-up, main loop, end-of-run checks and shut-down. Returns the exit status
@@ -406,17 +55,6 @@ struct EnetLibrary {
     ~EnetLibrary() { enet_deinitialize(); }
     EnetLibrary(const EnetLibrary&) = delete;
     EnetLibrary& operator=(const EnetLibrary&) = delete;
-};
-
-class PacketGuard {
-  public:
-    explicit PacketGuard(ENetPacket* packet) : packet_(packet) {}
-    ~PacketGuard() { enet_packet_destroy(packet_); }
-    PacketGuard(const PacketGuard&) = delete;
-    PacketGuard& operator=(const PacketGuard&) = delete;
-
-  private:
-    ENetPacket* packet_;
 };
 
 RunConfig run_config(const Options& options) {
