@@ -78,76 +78,56 @@ void see(RunState& state, std::vector<ReplicatedEntity> entities) {
     state.remotes.push(snapshot, 5.0);
 }
 
-TEST(TickButtons, KeyboardAndMouseBits) {
+TEST(TickButtons, KeyboardMouseCacheChoiceAndAutomation) {
     RunState state = playing();
-    EXPECT_EQ(tick_buttons(state, holding({Key::Space, Key::LeftCtrl})), 0x10);
-    EXPECT_EQ(tick_buttons(state, holding({Key::LeftCtrl})), 0x10);
+    EXPECT_EQ(tick_buttons(state, holding({Key::Space, Key::LeftCtrl})), 0x10); // one fire bit
     EXPECT_EQ(tick_buttons(state, holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift,
                                            Key::Q, Key::E})),
               0x1 | 0x2 | 0x4 | 0x8 | 0x20 | 0x40 | 0x400 | 0x800);
-
-    KeyState mouse;
-    mouse.left_mouse = mouse.right_mouse = true;
-    EXPECT_EQ(tick_buttons(state, mouse), 0);
-    state.mouse_captured = true;
-    EXPECT_EQ(tick_buttons(state, mouse), 0x30);
-
-    state.focused = false;
-    EXPECT_EQ(tick_buttons(state, holding({Key::W, Key::Space})), 0);
-}
-
-TEST(TickButtons, CacheChoiceFirstHeldWinsOnlyWithoutPanel) {
-    RunState state = playing();
+    // The first held cache key wins, and only without a panel.
     EXPECT_EQ(tick_buttons(state, holding({Key::F2, Key::F3})), 2 * 4096);
     EXPECT_EQ(tick_buttons(state, holding({Key::F4, Key::F1})), 1 * 4096);
     EXPECT_EQ(tick_buttons(state, holding({Key::F4})), 4 * 4096);
     state.panel = Panel::crew;
     EXPECT_EQ(tick_buttons(state, holding({Key::F2, Key::W})), 0x1);
-}
+    KeyState mouse;
+    mouse.left_mouse = mouse.right_mouse = true;
+    EXPECT_EQ(tick_buttons(state, mouse), 0);
+    state.mouse_captured = true;
+    EXPECT_EQ(tick_buttons(state, mouse), 0x30);
+    state.focused = false;
+    EXPECT_EQ(tick_buttons(state, holding({Key::W, Key::Space})), 0);
 
-TEST(TickButtons, AutomationIgnoresTheKeyboard) {
-    RunState state = playing();
+    // Automation ignores the keyboard and the focus; portal walking outranks combat.
     state.config.auto_combat = true;
     EXPECT_EQ(tick_buttons(state, holding({Key::S})), 0x10);
     state.approach = true;
     EXPECT_EQ(tick_buttons(state, {}), 0x51);
-    state.focused = false;
-    EXPECT_EQ(tick_buttons(state, {}), 0x51);
-    state.config.auto_portal = true; // portal walking outranks combat
+    state.config.auto_portal = true;
     EXPECT_EQ(tick_buttons(state, holding({Key::Space})), 0x41);
 }
 
 TEST(Steering, AutoPortalHeadsForPortalOne) {
     RunState state = playing();
     state.config.auto_portal = true;
-    Portal other;
-    other.id = 2;
-    other.cell = 2 + 32 * 10; // straight south
-    Portal first;
-    first.id = 1;
-    first.cell = 10 + 32 * 2; // straight east
-    state.handoff.committed->portals = {other, first};
+    Sector& sector = *state.handoff.committed;
+    sector.portals = {Portal{2, 2 + 32 * 10}, Portal{1, 10 + 32 * 2}}; // south, east
     state.yaw = 1234;
     steer(state, 5.0, 0.016, holding({Key::Right}));
     EXPECT_EQ(state.yaw, 0.0f);
-
-    std::swap(state.handoff.committed->portals[0].id, state.handoff.committed->portals[1].id);
+    std::swap(sector.portals[0].id, sector.portals[1].id);
     steer(state, 5.0, 0.016, {});
     // Navigation divides by 6.28318530718, a hair more than a turn: south comes out as 16383.
     EXPECT_EQ(state.yaw, 16383.0f);
-
-    // A portal 1 in a wall has no path: the heading stays.
-    state.handoff.committed->cells[state.handoff.committed->portals[0].cell] = 1;
+    sector.cells[sector.portals[0].cell] = 1; // in a wall: no path, the heading stays
     steer(state, 5.0, 0.016, {});
     EXPECT_EQ(state.yaw, 16383.0f);
-
-    // No portal 1: the heading stays, and the arrows stay off.
-    state.handoff.committed->portals[0].id = 3;
+    sector.portals[0].id = 3; // no portal 1: the heading stays, and the arrows stay off
     steer(state, 5.0, 0.1, holding({Key::Right}));
     EXPECT_EQ(state.yaw, 16383.0f);
 }
 
-TEST(Steering, AutoCombatAimsAtNearestLivingEnemyEarlierOnTies) {
+TEST(Steering, AutoCombatAimsAtTheNearestLivingEnemyOrWalksToIt) {
     RunState state = playing();
     state.config.auto_combat = true;
     see(state, {entity(7, 2, 3.0f, 2.5f, 0), // dead
@@ -159,33 +139,24 @@ TEST(Steering, AutoCombatAimsAtNearestLivingEnemyEarlierOnTies) {
     steer(state, 5.0, 0.016, {});
     EXPECT_EQ(state.yaw, 16384.0f);
     EXPECT_FALSE(state.approach);
-}
 
-TEST(Steering, AutoCombatAimsInSinglePrecisionAndWrapsNegativeAngles) {
-    RunState state = playing();
-    state.config.auto_combat = true;
-    see(state, {entity(9, 2, 1.5f, 1.5f)}); // north-west, 1.41 cells
+    state.remotes.clear();
+    see(state, {entity(9, 2, 1.5f, 1.5f)}); // north-west: -3/8 turn brought into range
     steer(state, 5.0, 0.016, {});
-    EXPECT_EQ(state.yaw, 40960.0f); // -3/8 turn brought into range
-}
+    EXPECT_EQ(state.yaw, 40960.0f);
 
-TEST(Steering, AutoCombatWalksTowardFarEnemyAndClearsWhenNoneLeft) {
-    RunState state = playing();
-    state.config.auto_combat = true;
-    see(state, {entity(9, 2, 10.9f, 2.2f)}); // 8.4 cells east, in cell 10 of row 2
+    state.remotes.clear();
+    see(state, {entity(9, 2, 10.9f, 2.2f)}); // 8.4 cells east: walk one cell east
     state.yaw = 500;
     steer(state, 5.0, 0.016, {});
     EXPECT_TRUE(state.approach);
-    EXPECT_EQ(state.yaw, 0.0f); // one cell east along the grid
-    EXPECT_EQ(tick_buttons(state, {}), 0x51);
-
+    EXPECT_EQ(state.yaw, 0.0f);
     state.remotes.clear();
     steer(state, 5.0, 0.016, {});
     EXPECT_FALSE(state.approach);
-    EXPECT_EQ(state.yaw, 0.0f);
 }
 
-TEST(Steering, ArrowsTurnOnlyWithFocusAndNoPrompt) {
+TEST(Steering, ArrowsTurnOnlyInGameWithFocusAndNoPrompt) {
     RunState state = playing();
     state.yaw = 100;
     steer(state, 5.0, 0.05, holding({Key::Right}));
@@ -193,23 +164,18 @@ TEST(Steering, ArrowsTurnOnlyWithFocusAndNoPrompt) {
     steer(state, 5.0, 0.1, holding({Key::Left}));
     EXPECT_FLOAT_EQ(state.yaw, 65136); // 600 - 1000 + 65536
     steer(state, 5.0, 0.1, holding({Key::Left, Key::Right}));
-    EXPECT_FLOAT_EQ(state.yaw, 65136);
-
     state.text_entry.active = true;
     steer(state, 5.0, 0.1, holding({Key::Right}));
-    EXPECT_FLOAT_EQ(state.yaw, 65136);
     state.text_entry.active = false;
     state.focused = false;
     steer(state, 5.0, 0.1, holding({Key::Right}));
+    state.focused = true;
+    state.handoff.state = HandoffState::Transit;
+    steer(state, 5.0, 0.1, holding({Key::Right}));
     EXPECT_FLOAT_EQ(state.yaw, 65136);
-
-    RunState waiting = playing();
-    waiting.handoff.state = HandoffState::Transit;
-    steer(waiting, 5.0, 0.1, holding({Key::Right}));
-    EXPECT_EQ(waiting.yaw, 0.0f);
 }
 
-TEST(InputTicks, PayloadCarriesStampedCommand) {
+TEST(InputTicks, PayloadCarriesTheStampedCommand) {
     RunState state = playing();
     state.server_tick_base = 1000;
     state.last_snapshot_time = 1.0;
@@ -218,7 +184,6 @@ TEST(InputTicks, PayloadCarriesStampedCommand) {
     state.selected_weapon = 2;
     state.yaw = 16384.9f;
     run_input_ticks(state, 1.25, holding({Key::W}));
-
     ASSERT_EQ(state.outbox.size(), 1u);
     // tick = 1000 + 2 + int(30 * 0.25) + 2 = 1011 = 0x3F3; buttons 0x1 + 2 * 128.
     EXPECT_EQ(state.outbox[0].payload.bytes,
@@ -233,43 +198,41 @@ TEST(InputTicks, PayloadCarriesStampedCommand) {
     EXPECT_EQ(state.prediction.predicted().weapon, 2);
 }
 
-TEST(InputTicks, HistoryRepeatsLastThreeOldestFirst) {
-    RunState state = playing();
-    for (int i = 0; i < 5; ++i) run_input_tick(state, 0.5, 10u + i, 0, {});
-    ASSERT_EQ(state.outbox.size(), 5u);
-    EXPECT_EQ(sequences(state.outbox[0]), (std::vector<std::uint32_t>{1}));
-    EXPECT_EQ(sequences(state.outbox[1]), (std::vector<std::uint32_t>{1, 2}));
-    EXPECT_EQ(sequences(state.outbox[4]), (std::vector<std::uint32_t>{3, 4, 5}));
-    EXPECT_EQ(state.outbox[4].payload.bytes.size(), 4u + 3 * 12);
-    EXPECT_EQ(state.input_history.size(), 3u);
-}
-
-TEST(InputTicks, DropEverySkipsPacketsButNotCommands) {
+TEST(InputTicks, PacketsRepeatTheLastThreeAndDropEverySkipsOnlyPackets) {
     RunState state = playing();
     state.config.drop_every = 3;
     for (std::uint32_t i = 0; i < 10; ++i) run_input_tick(state, 0.5, 10 + i, 0, {});
     std::vector<std::uint32_t> newest;
     for (const Outgoing& out : state.outbox) newest.push_back(sequences(out).back());
     EXPECT_EQ(newest, (std::vector<std::uint32_t>{1, 2, 4, 5, 7, 8, 10}));
-    EXPECT_EQ(sequences(state.outbox[2]), (std::vector<std::uint32_t>{2, 3, 4}));
+    EXPECT_EQ(sequences(state.outbox[0]), (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(sequences(state.outbox[1]), (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(sequences(state.outbox[2]), (std::vector<std::uint32_t>{2, 3, 4})); // oldest first
     EXPECT_EQ(sequences(state.outbox[4]), (std::vector<std::uint32_t>{5, 6, 7}));
+    EXPECT_EQ(state.outbox[4].payload.bytes.size(), 4u + 3 * 12);
+    EXPECT_EQ(state.input_history.size(), 3u);
     EXPECT_EQ(state.prediction.pending().size(), 10u);
 }
 
-TEST(InputTicks, AtMostFourTicksPerFrameThenScheduleRestarts) {
+TEST(InputTicks, AtMostFourTicksPerFrameThenTheScheduleRestarts) {
     RunState state = playing();
     state.last_snapshot_time = 0.4;
     run_input_ticks(state, 0.5, {}); // next_tick_time was 0: fifteen ticks overdue
     EXPECT_EQ(state.outbox.size(), 4u);
     EXPECT_DOUBLE_EQ(state.next_tick_time, 0.5 + 1.0 / 30);
-
     run_input_ticks(state, 0.52, {});
     EXPECT_EQ(state.outbox.size(), 4u);
     run_input_ticks(state, 0.5 + 1.0 / 30, {});
     EXPECT_EQ(state.outbox.size(), 5u);
+
+    RunState away = playing();
+    away.handoff.state = HandoffState::Transit; // out of game the schedule stays at now
+    run_input_ticks(away, 7.5, {});
+    EXPECT_EQ(away.next_tick_time, 7.5);
+    EXPECT_TRUE(away.outbox.empty());
 }
 
-TEST(InputTicks, StampsStayStrictlyIncreasingAfterStall) {
+TEST(InputTicks, StampsStayStrictlyIncreasingAfterAStall) {
     RunState state = playing();
     state.server_tick_base = 300;
     state.last_snapshot_time = 10.0;
@@ -280,63 +243,47 @@ TEST(InputTicks, StampsStayStrictlyIncreasingAfterStall) {
     ASSERT_EQ(second.size(), 2u);
     EXPECT_EQ(second[0].tick, 300u + 2 + 7); // both from the same tick_base
     EXPECT_EQ(second[1].tick, 300u + 2 + 7 + 1);
-
-    // A tick_base that falls behind (a late snapshot) still continues after the last stamp.
-    run_input_tick(state, 10.3, 200, 0, {});
+    run_input_tick(state, 10.3, 200, 0, {}); // a tick_base behind the last stamp
     EXPECT_EQ(decode_commands(state.outbox.back()).back().tick, 311u);
-    // A stamp that wrapped around counts as newer.
     state.prediction.reset(state.prediction.predicted());
-    state.last_tick = 0xFFFFFFFF;
+    state.last_tick = 0xFFFFFFFF; // a stamp that wrapped around counts as newer
     run_input_tick(state, 10.3, 5, 0, {});
     EXPECT_EQ(state.last_tick, 5u);
 }
 
-TEST(InputTicks, SilenceOrPauseProducesNothing) {
+TEST(InputTicks, SilencePauseDemoAndAFullQueue) {
     RunState state = playing();
     state.last_snapshot_time = 1.0;
-    run_input_tick(state, 3.0, 10, 0, {});
+    run_input_tick(state, 3.0, 10, 0, {}); // two seconds without a snapshot
     state.input_paused = true;
     run_input_tick(state, 1.5, 10, 0, {});
     EXPECT_TRUE(state.outbox.empty());
     EXPECT_EQ(state.last_sequence, 0u);
     EXPECT_TRUE(state.prediction.pending().empty());
-
     state.input_paused = false;
     run_input_tick(state, 2.99, 10, 0, {});
     EXPECT_EQ(state.outbox.size(), 1u);
-}
 
-TEST(InputTicks, DemoPredictsWithoutSnapshotsAndSendsNothing) {
-    RunState state = playing();
-    state.config.demo = true;
-    state.config.has_transport = false;
-    run_input_ticks(state, 30.0, {});
-    EXPECT_TRUE(state.outbox.empty());
-    EXPECT_EQ(state.last_sequence, 4u);
-    EXPECT_EQ(state.prediction.pending().size(), 4u);
-}
+    RunState demo = playing();
+    demo.config.demo = true;
+    demo.config.has_transport = false;
+    run_input_ticks(demo, 30.0, {});
+    EXPECT_TRUE(demo.outbox.empty());
+    EXPECT_EQ(demo.last_sequence, 4u);
+    EXPECT_EQ(demo.prediction.pending().size(), 4u);
 
-TEST(InputTicks, FullPredictionQueueSendsNothing) {
-    RunState state = playing();
+    RunState full = playing();
     for (std::uint32_t i = 0; i < Prediction::max_pending; ++i)
-        run_input_tick(state, 0.5, 10 + i, 0, {});
-    const Input newest = state.input_history.back();
-    run_input_tick(state, 0.5, 500, 0, {});
-    EXPECT_EQ(state.outbox.size(), Prediction::max_pending);
-    EXPECT_EQ(state.last_sequence, Prediction::max_pending);
-    EXPECT_EQ(state.input_history.back(), newest);
-    EXPECT_EQ(state.last_tick, newest.tick);
+        run_input_tick(full, 0.5, 10 + i, 0, {});
+    const Input newest = full.input_history.back();
+    run_input_tick(full, 0.5, 500, 0, {});
+    EXPECT_EQ(full.outbox.size(), Prediction::max_pending);
+    EXPECT_EQ(full.last_sequence, Prediction::max_pending);
+    EXPECT_EQ(full.input_history.back(), newest);
+    EXPECT_EQ(full.last_tick, newest.tick);
 }
 
-TEST(InputTicks, OutOfGameKeepsScheduleAtNow) {
-    RunState state = playing();
-    state.handoff.state = HandoffState::Transit;
-    run_input_ticks(state, 7.5, {});
-    EXPECT_EQ(state.next_tick_time, 7.5);
-    EXPECT_TRUE(state.outbox.empty());
-}
-
-// One frame's tick with the given keys at now, then the sound cues it produced.
+// One tick with the given keys at now and the given weapon state; the sounds it produced.
 std::vector<SoundCue> shoot(RunState& state, double now, const KeyState& keys) {
     state.sounds.clear();
     state.last_snapshot_time = now;
@@ -344,16 +291,18 @@ std::vector<SoundCue> shoot(RunState& state, double now, const KeyState& keys) {
     return state.sounds;
 }
 
-RunState armed(std::uint32_t weapon, std::uint16_t ammo) {
+RunState armed(std::uint32_t weapon, std::uint16_t ammo, std::uint8_t boost = 0) {
     RunState state = playing();
     state.selected_weapon = weapon;
     Player me = state.prediction.predicted();
     me.ammo = ammo;
+    me.boost = boost;
+    me.boost_ticks = boost ? 100 : 0;
     state.prediction.reset(me);
     return state;
 }
 
-TEST(ShotFeedback, RefireIntervalGatesTheSound) {
+TEST(ShotFeedback, CostsAndRefireIntervalsGateTheSound) {
     RunState state = armed(1, 100);
     const std::vector<SoundCue> cues = shoot(state, 1.0, holding({Key::Space}));
     ASSERT_EQ(cues.size(), 1u);
@@ -364,48 +313,36 @@ TEST(ShotFeedback, RefireIntervalGatesTheSound) {
     EXPECT_TRUE(shoot(state, 1.1, holding({Key::Space})).empty());
     EXPECT_EQ(shoot(state, 1.2, holding({Key::Space})).size(), 1u);
     EXPECT_TRUE(shoot(state, 2.0, {}).empty());
-}
 
-TEST(ShotFeedback, AltFireDoublesCostAndIntervalExceptForWeaponFour) {
-    RunState short_of_ammo = armed(3, 9);
-    EXPECT_TRUE(shoot(short_of_ammo, 1.0, holding({Key::X})).empty());
-    EXPECT_EQ(shoot(short_of_ammo, 1.0, holding({Key::Space})).size(), 1u);
+    struct Case {
+        std::uint32_t weapon;
+        std::uint16_t ammo;
+        std::uint8_t boost;
+        Key key;
+        bool sounds;
+        double next_shot;
+    };
+    // Alternate fire doubles cost and wait, except for the landmine; only the fire boost
+    // halves the wait.
+    const Case cases[] = {
+        {3, 9, 0, Key::X, false, 0},        {3, 9, 0, Key::Space, true, 2.0},
+        {3, 10, 0, Key::X, true, 3.0},      {4, 30, 0, Key::X, true, 2.5},
+        {4, 29, 0, Key::Space, false, 0},   {2, 100, 1, Key::Space, true, 1.4},
+        {2, 100, 3, Key::Space, true, 1.8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.weapon << " " << c.ammo << " " << int(c.boost));
+        RunState s = armed(c.weapon, c.ammo, c.boost);
+        EXPECT_EQ(shoot(s, 1.0, holding({c.key})).size(), c.sounds ? 1u : 0u);
+        if (c.sounds) {
+            EXPECT_DOUBLE_EQ(s.next_shot_time, c.next_shot);
+        }
+    }
 
-    RunState enough = armed(3, 10);
-    const std::vector<SoundCue> cues = shoot(enough, 1.0, holding({Key::X}));
-    ASSERT_EQ(cues.size(), 1u);
-    EXPECT_EQ(cues[0].variant, 3);
-    EXPECT_DOUBLE_EQ(enough.next_shot_time, 3.0);
-
-    RunState heavy = armed(4, 30);
-    EXPECT_EQ(shoot(heavy, 1.0, holding({Key::X})).size(), 1u);
-    EXPECT_DOUBLE_EQ(heavy.next_shot_time, 2.5);
-    RunState heavy_short = armed(4, 29);
-    EXPECT_TRUE(shoot(heavy_short, 1.0, holding({Key::Space})).empty());
-}
-
-TEST(ShotFeedback, FireBoostHalvesTheWait) {
-    RunState state = armed(2, 100);
-    Player me = state.prediction.predicted();
-    me.boost = 1;
-    me.boost_ticks = 100;
-    state.prediction.reset(me);
-    shoot(state, 1.0, holding({Key::Space}));
-    EXPECT_DOUBLE_EQ(state.next_shot_time, 1.4);
-
-    me.boost = 3; // the speed boost does not fire faster
-    state = armed(2, 100);
-    state.prediction.reset(me);
-    shoot(state, 1.0, holding({Key::Space}));
-    EXPECT_DOUBLE_EQ(state.next_shot_time, 1.8);
-}
-
-TEST(ShotFeedback, NoSoundWhileReloadingOrDead) {
     RunState reloading = armed(1, 100);
     reloading.adventure.reload = 1;
     EXPECT_TRUE(shoot(reloading, 1.0, holding({Key::Space})).empty());
     EXPECT_EQ(reloading.last_shot_time, -1.0);
-
     RunState dead = armed(1, 100);
     Player me = dead.prediction.predicted();
     me.health = 0;

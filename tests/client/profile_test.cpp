@@ -1,3 +1,6 @@
+// Profile storage below the real client (tests/e2e covers the 44/46-byte files, a corrupt
+// name, --name before a failing connection and the headless run): the refusal paths of a
+// stored record, the options, the save through a temporary file and the path resolution.
 #include "client/profile.h"
 
 #include <gtest/gtest.h>
@@ -13,21 +16,6 @@ namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh directory per test, removed afterwards.
-class Profile : public ::testing::Test {
-  protected:
-    fs::path dir;
-    std::string path;
-
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-profile-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = (dir / "profile.bin").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-};
 
 Bytes read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -49,143 +37,101 @@ Credentials stored() {
     return credentials;
 }
 
-Credentials reread(const std::string& path) {
-    const Bytes bytes = read_file(path);
-    Reader reader(bytes);
-    return Credentials::read(reader);
-}
-
-void expect_save_refused(const std::string& path, const std::string& message) {
+std::string save_error(const std::string& path) {
     try {
         save_profile(path, stored());
-        ADD_FAILURE() << "saved to " << path;
     } catch (const std::runtime_error& error) {
-        EXPECT_EQ(error.what(), message);
+        return error.what();
     }
+    return "(saved)";
 }
 
-TEST_F(Profile, ValidFileIsKeptAndRewrittenAsTheExactRecord) {
-    write_file(path, stored().write().bytes);
-    const Credentials credentials = set_up_profile(path, "", "");
-    EXPECT_EQ(credentials, stored());
-    EXPECT_EQ(read_file(path), stored().write().bytes);
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
-}
+class Profile : public ::testing::Test {
+  protected:
+    fs::path dir;
+    std::string path;
 
-TEST_F(Profile, WrongSizesAreReplacedByAValidRecordWithAFreshToken) {
-    for (std::size_t size : {std::size_t{0}, credentials_size - 1, credentials_size + 1}) {
-        Bytes bytes = stored().write().bytes;
-        bytes.resize(size, 0);
-        write_file(path, bytes);
-        const Credentials credentials = set_up_profile(path, "", "");
-        EXPECT_NE(credentials.token, stored().token) << size;
-        EXPECT_NE(credentials.token, Credentials{}.token) << size;
-        EXPECT_EQ(credentials.name, "RANGER");
-        EXPECT_EQ(credentials.party, "");
-        EXPECT_EQ(read_file(path).size(), credentials_size);
-        EXPECT_EQ(reread(path), credentials);
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "kestrel-profile-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = (dir / "profile.bin").string();
     }
-}
+    void TearDown() override { fs::remove_all(dir); }
+};
 
-TEST_F(Profile, RefusedRecordKeepsItsTokenAndTakesTheDefaults) {
-    const auto corrupt = [&](std::size_t offset, std::uint8_t value) {
-        Bytes bytes = stored().write().bytes;
-        bytes[offset] = value;
+TEST_F(Profile, RefusedRecordsKeepANonZeroTokenAndTakeTheDefaults) {
+    struct Case {
+        std::size_t offset;
+        std::uint8_t value;
+        bool zero_token;
+    };
+    // Lower-case name, empty name, bad party, colour out of range; a zero token is redrawn.
+    for (const Case c : {Case{16, 'a', false}, Case{16, 0, false}, Case{33, '-', false},
+                         Case{44, 5, false}, Case{44, 9, true}}) {
+        SCOPED_TRACE(c.offset);
+        Credentials original = stored();
+        if (c.zero_token) original.token = {};
+        Bytes bytes = original.write().bytes;
+        bytes[c.offset] = c.value;
         write_file(path, bytes);
         const Credentials credentials = set_up_profile(path, "", "");
         Credentials expected;
-        expected.token = stored().token;
-        EXPECT_EQ(credentials, expected) << offset;
-        EXPECT_EQ(read_file(path), expected.write().bytes);
-    };
-    corrupt(16, 'a'); // lower-case name: invalid label
-    corrupt(16, 0);   // empty name: invalid profile
-    corrupt(33, '-'); // party: invalid label
-    corrupt(44, 5);   // colour out of range
-}
-
-TEST_F(Profile, RefusedRecordWithZeroTokenGetsAFreshOne) {
-    Credentials zero = stored();
-    zero.token = {};
-    Bytes bytes = zero.write().bytes;
-    bytes[44] = 9;
-    write_file(path, bytes);
+        expected.token = c.zero_token ? credentials.token : stored().token;
+        EXPECT_EQ(credentials, expected);
+        EXPECT_NE(credentials.token, Credentials{}.token);
+        EXPECT_EQ(read_file(path), expected.write().bytes); // rewritten at once
+    }
+    write_file(path, {}); // an empty file gets a fresh profile as well
     EXPECT_NE(set_up_profile(path, "", "").token, Credentials{}.token);
+    EXPECT_EQ(read_file(path).size(), credentials_size);
 }
 
-TEST_F(Profile, NameAndPartyOptionsAreAppliedAndPersisted) {
+TEST_F(Profile, OptionsReplaceOnlyWhatTheyNameAndEveryTokenIsFresh) {
     write_file(path, stored().write().bytes);
-    const Credentials credentials = set_up_profile(path, "BOB_2", "");
+    Credentials credentials = set_up_profile(path, "BOB_2", "");
     EXPECT_EQ(credentials.token, stored().token);
     EXPECT_EQ(credentials.name, "BOB_2");
     EXPECT_EQ(credentials.party, "CREW9");
-    EXPECT_EQ(reread(path), credentials);
-    EXPECT_EQ(reread(path).party, "CREW9");
-    set_up_profile(path, "", "NEWCREW");
-    EXPECT_EQ(reread(path).name, "BOB_2");
-    EXPECT_EQ(reread(path).party, "NEWCREW");
+    credentials.party = "NEWCREW";
+    EXPECT_EQ(set_up_profile(path, "", "NEWCREW"), credentials);
+    EXPECT_EQ(read_file(path), credentials.write().bytes);
+
+    EXPECT_NE(complete_profile({}, "", "").token, complete_profile({}, "", "").token);
+    EXPECT_EQ(load_profile(""), Credentials{});
+    EXPECT_NO_THROW(save_profile("", stored())); // memory-only
+    EXPECT_NE(set_up_profile("", "", "").token, Credentials{}.token);
 }
 
-TEST_F(Profile, EveryNewTokenIsDrawnAfresh) {
-    const Credentials a = complete_profile(Credentials{}, "", "");
-    const Credentials b = complete_profile(Credentials{}, "", "");
-    EXPECT_NE(a.token, b.token);
-    EXPECT_EQ(complete_profile(stored(), "", "").token, stored().token);
-}
-
-TEST_F(Profile, SaveReplacesTheProfileAndTruncatesAStaleTemporary) {
+TEST_F(Profile, SaveGoesThroughTheTemporaryFileAndReportsEachFailure) {
     write_file(path, Bytes(100, 0xEE));
     write_file(path + ".tmp", Bytes(300, 0xEE)); // left by an interrupted save
     save_profile(path, stored());
     EXPECT_EQ(read_file(path), stored().write().bytes);
     EXPECT_FALSE(fs::exists(path + ".tmp"));
-}
 
-// Tests run as root, for whom a read-only directory is still writable, so the failures are
-// provoked with paths that no user can create: one below a regular file and one below a
-// directory that does not exist.
-TEST_F(Profile, UnwritableTemporaryFileCannotSaveProfile) {
+    // As root a read-only directory is still writable: a path below a regular file or a
+    // missing directory is not.
     write_file((dir / "plain").string(), Bytes{1});
-    expect_save_refused((dir / "plain" / "profile.bin").string(), "cannot save profile");
-    expect_save_refused((dir / "missing" / "profile.bin").string(), "cannot save profile");
-    try {
-        set_up_profile((dir / "missing" / "profile.bin").string(), "BOB", "");
-        ADD_FAILURE() << "start-up saved into a missing directory";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "cannot save profile");
-    }
-}
-
-TEST_F(Profile, RefusedRenameReportsThePlatformTextAndKeepsWhatWasThere) {
-    // The temporary file is written, but a file cannot be renamed over a non-empty directory.
+    EXPECT_EQ(save_error((dir / "plain" / "profile.bin").string()), "cannot save profile");
+    EXPECT_EQ(save_error((dir / "missing" / "profile.bin").string()), "cannot save profile");
+    EXPECT_THROW(set_up_profile((dir / "missing" / "p.bin").string(), "BOB", ""),
+                 std::runtime_error);
+    // A file cannot be renamed over a non-empty directory: the platform's own text.
     fs::create_directories(dir / "occupied" / "inside");
-    const std::string target = (dir / "occupied").string();
-    try {
-        save_profile(target, stored());
-        ADD_FAILURE() << "renamed over a directory";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STRNE(error.what(), "");
-        EXPECT_STRNE(error.what(), "cannot save profile");
-    }
+    const std::string refused = save_error((dir / "occupied").string());
+    EXPECT_NE(refused, "(saved)");
+    EXPECT_NE(refused, "cannot save profile");
+    EXPECT_NE(refused, "");
     EXPECT_TRUE(fs::is_directory(dir / "occupied" / "inside"));
 }
 
-TEST_F(Profile, EmptyPathIsMemoryOnly) {
-    EXPECT_EQ(load_profile(""), Credentials{});
-    EXPECT_NO_THROW(save_profile("", stored()));
-    EXPECT_NE(set_up_profile("", "", "").token, Credentials{}.token);
-}
-
 TEST_F(Profile, PathComesFromThePreferenceDirectoryUnlessReplaced) {
-    // SDL puts the preference directory under XDG_DATA_HOME (and creates it).
     const std::string data = (dir / "data").string();
-    ASSERT_EQ(setenv("XDG_DATA_HOME", data.c_str(), 1), 0);
-
-    // Headless without a profile file asks no one and creates nothing.
+    ASSERT_EQ(setenv("XDG_DATA_HOME", data.c_str(), 1), 0); // where SDL puts it
     EXPECT_EQ(resolve_profile_path(true, ""), "");
-    EXPECT_FALSE(fs::exists(data));
+    EXPECT_FALSE(fs::exists(data)); // headless asks no one
     EXPECT_EQ(resolve_profile_path(true, "/x/p.bin"), "/x/p.bin");
-
     EXPECT_EQ(fs::path(resolve_profile_path(false, "")),
               fs::path(data) / "Lanternfox" / "Duskhollow" / "profile.bin");
     EXPECT_EQ(resolve_profile_path(false, "/x/p.bin"), "/x/p.bin");

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "session/handoff_messages.h"
@@ -24,70 +25,21 @@ constexpr std::uint32_t first_epoch = 3;
 constexpr std::uint32_t next_epoch = 4;
 constexpr std::uint32_t player = 42;
 constexpr std::uint64_t trip = 0xABCD0001;
-constexpr std::uint64_t sector_id = 900;
 constexpr std::uint32_t commit_tick = 1234;
 
 // What a refused or ignored packet must leave exactly as it was.
-struct View {
-    std::uint32_t epoch;
-    HandoffState handoff_state;
-    std::optional<Sector> committed;
-    Player spawn;
-    std::uint32_t server_tick;
-    std::optional<std::uint32_t> last_snapshot;
-    std::size_t partials;
-    std::vector<double> stats;
-    std::string banner_text;
-    std::vector<double> times;
-    Panel panel;
-    std::uint32_t last_summary_run;
-    Credentials credentials;
-    SectorStatus status;
-    std::uint32_t status_sequence;
-    AdventureState adventure;
-    ExpeditionState expedition;
-    std::size_t radar, attacks, outbox, sounds, samples;
-    Player predicted;
-    std::uint64_t reconciles;
-    std::uint32_t server_tick_base, last_sequence, last_tick;
-    bool input_paused;
-    friend bool operator==(const View&, const View&) = default;
-};
-
-View view(const RunState& s) {
+auto view(const RunState& s) {
     const RunStats& t = s.stats;
-    return {s.handoff.epoch,
-            s.handoff.state,
-            s.handoff.committed,
-            s.handoff.spawn,
-            s.handoff.server_tick,
-            s.assembly.last,
-            s.assembly.partials.size(),
-            {double(t.commits), double(t.hits), double(t.damage), double(t.pickups),
-             double(t.respawns), double(t.enemy_shots), double(t.rewards),
-             double(t.projectile_snapshots), double(t.initial_items), t.enemy_span_x,
-             t.enemy_span_y, double(t.snapshots)},
-            s.banner_text,
-            {s.banner_until, s.hit_marker_until, s.damage_flash_until, s.next_tick_time,
-             s.last_snapshot_time},
-            s.panel,
-            s.last_summary_run,
-            s.credentials,
-            s.status,
-            s.status_sequence,
-            s.adventure,
-            s.expedition,
-            s.radar_contacts.size(),
-            s.attack_times.size(),
-            s.outbox.size(),
-            s.sounds.size(),
-            s.remotes.samples().size(),
-            s.prediction.predicted(),
-            s.prediction.reconciles(),
-            s.server_tick_base,
-            s.last_sequence,
-            s.last_tick,
-            s.input_paused};
+    return std::make_tuple(
+        s.handoff.epoch, s.handoff.state, s.handoff.committed, s.handoff.spawn,
+        s.handoff.server_tick, s.assembly.last, s.assembly.partials.size(), t.commits, t.hits,
+        t.damage, t.pickups, t.respawns, t.enemy_shots, t.rewards, t.projectile_snapshots,
+        t.initial_items, t.enemy_span_x, t.enemy_span_y, t.snapshots, s.banner_text, s.banner_until,
+        s.hit_marker_until, s.damage_flash_until, s.next_tick_time, s.last_snapshot_time, s.panel,
+        s.last_summary_run, s.credentials, s.status, s.status_sequence, s.adventure, s.expedition,
+        s.radar_contacts.size(), s.attack_times.size(), s.outbox.size(), s.sounds.size(),
+        s.remotes.samples().size(), s.prediction.predicted(), s.prediction.reconciles(),
+        s.server_tick_base, s.last_sequence, s.last_tick, s.input_paused);
 }
 
 ReplicatedEntity thing(std::uint32_t id, std::uint8_t kind, double cell_x, double cell_y) {
@@ -114,16 +66,15 @@ Writer combat(std::uint8_t kind, std::uint16_t value, std::uint32_t subject = 77
     return out;
 }
 
-Writer status_payload(std::uint32_t sequence, std::uint16_t remaining = 5) {
-    SectorStatus status;
-    status.sequence = sequence;
-    status.remaining = remaining;
-    return status.write();
-}
-
-Writer bytes_payload(std::size_t size) {
+Writer zeros(std::size_t size) {
     Writer out;
     out.bytes.assign(size, 0);
+    return out;
+}
+
+Writer bytes_of(std::initializer_list<std::uint8_t> bytes) {
+    Writer out;
+    out.bytes = bytes;
     return out;
 }
 
@@ -131,7 +82,7 @@ class Router : public ::testing::Test {
   protected:
     RunState state;
     std::ostringstream out;
-    Sector sector = generate(sector_id, std::uint64_t{0x5EED}, {});
+    Sector sector = generate(900, std::uint64_t{0x5EED}, {});
 
     void deliver(const Bytes& bytes, std::uint8_t channel, double now = 1.0) {
         Reader reader(bytes);
@@ -146,7 +97,6 @@ class Router : public ::testing::Test {
     void send(Type type, const Writer& payload, std::uint8_t channel, double now = 1.0) {
         deliver(frame(type, payload), channel, now);
     }
-
     Player spawn_in(const Sector& where) const {
         Player spawn = zero_player();
         spawn.id = player;
@@ -166,24 +116,31 @@ class Router : public ::testing::Test {
              now);
         for (const Writer& chunk : map_chunks(transition, to)) send(Type::MapChunk, chunk, 2, now);
     }
+    Bytes commit() const {
+        return frame(
+            Type::TransitionCommit,
+            transition_commit_payload(trip, sector.id, next_epoch, commit_tick, spawn_in(sector)),
+            next_epoch);
+    }
     // Welcomed, handed over into `sector` and with the queues emptied.
     void play() {
         admit();
         begin(trip, sector, next_epoch, 2.0);
-        deliver(frame(Type::TransitionCommit,
-                      transition_commit_payload(trip, sector.id, next_epoch, commit_tick,
-                                                spawn_in(sector)),
-                      next_epoch),
-                0, 2.0);
+        deliver(commit(), 0, 2.0);
         state.outbox.clear();
         out.str("");
+    }
+    void abort_handoff(std::uint64_t transition, double now) {
+        begin(transition, generate(901, std::uint64_t{77}, {}), next_epoch + 1, now);
+        deliver(
+            frame(Type::TransitionAbort, transition_abort_payload(transition, 2), next_epoch + 1),
+            0, now + 0.5);
     }
 
     Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
         Snapshot snap;
         snap.id = id;
         snap.tick = commit_tick + id;
-        snap.input_ack = 0;
         snap.revision = state.handoff.committed->revision;
         snap.viewer = player;
         snap.sector = state.handoff.committed->id;
@@ -197,38 +154,15 @@ class Router : public ::testing::Test {
         for (const Writer& part : snapshot_part_payloads(snap))
             send(Type::SnapshotPart, part, 1, now);
     }
-
-    // With the predicted player at `health`, queues two inputs, applies a snapshot that
-    // acknowledges none of them and returns the sizes of the pending queue and the history.
-    std::pair<std::size_t, std::size_t> queue_inputs_and_apply(std::uint16_t health) {
-        const Grid grid{};
-        Player self = spawn_in(sector);
-        self.health = health;
-        state.prediction.reset(self);
-        state.prediction.step(Input{1, 1, 0, 0}, grid);
-        state.prediction.step(Input{2, 2, 0, 0}, grid);
-        state.input_history.push_back(Input{2, 2, 0, 0});
-        Snapshot snap = snapshot(1);
-        snap.tick = 0;
-        apply(snap);
-        return {state.prediction.pending().size(), state.input_history.size()};
-    }
-    // The secret door of the generated sector, opened by a patch.
     std::uint16_t door_cell() const {
         std::uint16_t cell = 0;
         while (cell < cell_count && sector.cells[cell] != 2) ++cell;
         EXPECT_LT(cell, cell_count) << "no secret door";
         return cell < cell_count ? cell : 0;
     }
-    Sector patched_sector() const {
-        Sector patched = sector;
-        patched.cells[door_cell()] = 0;
-        patched.revision += 1;
-        return patched;
-    }
 
     void expect_refused(const Bytes& bytes, std::uint8_t channel, const std::string& message) {
-        const View before = view(state);
+        const auto before = view(state);
         try {
             deliver(bytes, channel);
             ADD_FAILURE() << "accepted, expected \"" << message << "\"";
@@ -238,83 +172,81 @@ class Router : public ::testing::Test {
         EXPECT_TRUE(before == view(state)) << message;
     }
     void expect_ignored(const Bytes& bytes, std::uint8_t channel) {
-        const View before = view(state);
+        const auto before = view(state);
         EXPECT_NO_THROW(deliver(bytes, channel));
         EXPECT_TRUE(before == view(state));
     }
 };
 
-TEST_F(Router, WrongChannelOrSessionIsFatalBeforeThePayloadIsRead) {
+TEST_F(Router, GuardsRefuseBeforeThePayloadIsRead) {
     play();
     struct Route {
         Type type;
         std::uint8_t channel;
+        std::size_t size;
         const char* message;
     };
     const Route routes[] = {
-        {Type::SnapshotPart, 1, "invalid snapshot channel/session"},
-        {Type::MapPatch, 0, "invalid map patch channel"},
-        {Type::CombatEvent, 0, "invalid combat event"},
-        {Type::SectorStatus, 1, "invalid sector status channel"},
-        {Type::AdventureState, 1, "invalid adventure channel"},
-        {Type::ProfileError, 0, "invalid profile error"},
-        {Type::ExpeditionState, 1, "invalid expedition channel"},
+        {Type::SnapshotPart, 1, 0, "invalid snapshot channel/session"},
+        {Type::MapPatch, 0, 0, "invalid map patch channel"},
+        {Type::CombatEvent, 0, 16, "invalid combat event"},
+        {Type::SectorStatus, 1, 10, "invalid sector status channel"},
+        {Type::AdventureState, 1, 0, "invalid adventure channel"},
+        {Type::ProfileError, 0, 0, "invalid profile error"},
+        {Type::ExpeditionState, 1, 0, "invalid expedition channel"},
     };
     for (const Route& r : routes) {
-        const std::size_t size = r.type == Type::CombatEvent    ? 16
-                                 : r.type == Type::SectorStatus ? 10
-                                                                : 0;
         for (std::uint8_t channel = 0; channel < 3; ++channel)
             if (channel != r.channel)
-                expect_refused(frame(r.type, bytes_payload(size)), channel, r.message);
-        expect_refused(frame(r.type, bytes_payload(size), {}, session_id + 1), r.channel,
-                       r.message);
+                expect_refused(frame(r.type, zeros(r.size)), channel, r.message);
+        expect_refused(frame(r.type, zeros(r.size), {}, session_id + 1), r.channel, r.message);
     }
     // Everything else belongs to the handoff: chunks on 2, the rest (unknown types too) on 0.
     for (Type type : {Type::Welcome, Type::TransitionBegin, Type::TransitionCommit,
                       Type::TransitionAbort, Type::Hello, Type{11}, Type{200}})
-        expect_refused(frame(type, bytes_payload(0)), 1, "invalid control channel");
-    expect_refused(frame(Type::MapChunk, bytes_payload(0)), 0, "invalid control channel");
-    expect_refused(frame(Type::MapChunk, bytes_payload(0)), 1, "invalid control channel");
-    expect_ignored(frame(Type{11}, bytes_payload(3)), 0);
-    expect_refused(frame(Type{11}, bytes_payload(0), {}, 5), 0, "handoff session mismatch");
-}
+        expect_refused(frame(type, zeros(0)), 1, "invalid control channel");
+    expect_refused(frame(Type::MapChunk, zeros(0)), 0, "invalid control channel");
+    expect_ignored(frame(Type{11}, zeros(3)), 0);
+    expect_refused(frame(Type{11}, zeros(0), {}, 5), 0, "handoff session mismatch");
 
-TEST_F(Router, LengthGuardsOfCombatAndStatus) {
-    play();
+    // Combat events must be 16 bytes, sector status records 10, whatever the channel.
     for (std::size_t size : {15, 17}) {
-        const Bytes bytes = frame(Type::CombatEvent, bytes_payload(size));
+        const Bytes bytes = frame(Type::CombatEvent, zeros(size));
         Reader reader(bytes);
         const Header header = read_header(reader);
         EXPECT_THROW(route(state, header, reader, 0, 1.0, out), std::runtime_error);
-        EXPECT_EQ(reader.position, header_size); // refused before any field was read
+        EXPECT_EQ(reader.position, header_size);
         expect_refused(bytes, 0, "invalid combat event");
     }
     for (std::size_t size : {9, 11})
-        expect_refused(frame(Type::SectorStatus, bytes_payload(size)), 1,
-                       "invalid sector status channel");
+        expect_refused(frame(Type::SectorStatus, zeros(size)), 1, "invalid sector status channel");
+    for (std::uint8_t kind : {0, 31})
+        expect_refused(frame(Type::CombatEvent, combat(kind, 0)), 0, "invalid combat kind");
+    Writer padded = combat(1, 0);
+    padded.bytes[13] = 1;
+    expect_refused(frame(Type::CombatEvent, padded), 0, "invalid combat kind");
 }
 
-TEST_F(Router, StaleEpochsAreDroppedSilently) {
+TEST_F(Router, StaleEpochsAreDroppedUnreadButAProfileErrorAlwaysEndsTheRun) {
     play();
-    // Payloads that would be refused if they were parsed.
-    expect_ignored(frame(Type::SnapshotPart, bytes_payload(0), first_epoch), 1);
-    expect_ignored(frame(Type::MapPatch, bytes_payload(0), first_epoch), 0);
+    expect_ignored(frame(Type::SnapshotPart, zeros(0), first_epoch), 1);
+    expect_ignored(frame(Type::MapPatch, zeros(0), first_epoch), 0);
     expect_ignored(frame(Type::CombatEvent, combat(0, 0), first_epoch), 0);
-    expect_ignored(frame(Type::SectorStatus, bytes_payload(10), next_epoch + 1), 1);
-    Writer bad_status = status_payload(9);
-    bad_status.bytes[6] = 61; // revive out of range
-    expect_ignored(frame(Type::SectorStatus, bad_status, first_epoch), 1);
-    expect_ignored(frame(Type::AdventureState, bytes_payload(0), first_epoch), 1);
-    expect_ignored(frame(Type::ExpeditionState, bytes_payload(0), first_epoch), 1);
-    // A profile error ends the run whatever its epoch.
-    Writer code;
-    code.u8(2);
-    expect_refused(frame(Type::ProfileError, code, first_epoch), 0,
+    expect_ignored(frame(Type::SectorStatus, zeros(10), next_epoch + 1), 1);
+    expect_ignored(frame(Type::AdventureState, zeros(0), first_epoch), 1);
+    expect_ignored(frame(Type::ExpeditionState, zeros(0), first_epoch), 1);
+    expect_refused(frame(Type::ProfileError, bytes_of({2}), first_epoch), 0,
                    "Cannot load the saved profile");
+    expect_refused(frame(Type::ProfileError, bytes_of({1})), 0,
+                   "This profile is already playing. Close the other client and reconnect.");
+    for (std::uint8_t other : {0, 255})
+        expect_refused(frame(Type::ProfileError, bytes_of({other})), 0,
+                       "Cannot load the saved profile");
+    expect_refused(frame(Type::ProfileError, bytes_of({1, 0})), 0, "trailing bytes");
+    expect_refused(frame(Type::ProfileError, bytes_of({})), 0, "truncated packet");
 }
 
-TEST_F(Router, AdmissionAndHandoffThroughTheRouter) {
+TEST_F(Router, AdmissionHandoffAndTheCommitLine) {
     state.credentials.name = "ALICE";
     admit();
     ASSERT_EQ(state.outbox.size(), 1u);
@@ -323,11 +255,9 @@ TEST_F(Router, AdmissionAndHandoffThroughTheRouter) {
     EXPECT_EQ(state.outbox[0].channel, 0);
     EXPECT_TRUE(state.outbox[0].reliable);
     EXPECT_EQ(state.handoff.state, HandoffState::Transit);
-    EXPECT_EQ(state.next_tick_time, 1.0);
 
-    // While in transit nothing is applied.
-    state.handoff.committed = sector; // even with a sector at hand
-    state.handoff.state = HandoffState::Transit;
+    // While in transit no snapshot is applied, even with a sector at hand.
+    state.handoff.committed = sector;
     expect_ignored(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1))[0]), 1);
     state.handoff.committed.reset();
     state.outbox.clear();
@@ -338,115 +268,80 @@ TEST_F(Router, AdmissionAndHandoffThroughTheRouter) {
     EXPECT_EQ(ack.type, Type::TransitionAck);
     EXPECT_EQ(ack.channel, 0);
     EXPECT_TRUE(ack.reliable);
-    ASSERT_EQ(ack.payload.bytes.size(), 24u);
-    Reader fields(ack.payload.bytes);
-    EXPECT_EQ(fields.u64(), trip);
-    EXPECT_EQ(fields.u64(), sector.id);
-    EXPECT_EQ(fields.u32(), sector.revision);
-    EXPECT_EQ(fields.u32(), crc32(sector.encode()));
-    EXPECT_EQ(out.str(), "");
+    Writer expected;
+    expected.u64(trip);
+    expected.u64(sector.id);
+    expected.u32(sector.revision);
+    expected.u32(crc32(sector.encode()));
+    EXPECT_EQ(ack.payload.bytes, expected.bytes);
 
     // Leftovers of the old epoch that the commit must clear.
     state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
-    state.attack_times[5] = 1.0;
-    state.death_times[6] = 1.0;
+    state.attack_times[5] = state.death_times[6] = 1.0;
     state.input_history.push_back(Input{7, 9, 0, 0});
     state.last_sequence = 7;
     state.last_tick = 9;
     state.status_sequence = 50;
     state.adventure.sequence = 8;
     state.expedition.sequence = 4;
-    state.banner_text = "SALVAGE +3";
     state.input_paused = true;
-
-    const Bytes commit =
-        frame(Type::TransitionCommit,
-              transition_commit_payload(trip, sector.id, next_epoch, commit_tick, spawn_in(sector)),
-              next_epoch);
-    deliver(commit, 0, 5.0);
+    deliver(commit(), 0, 5.0);
     EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
     EXPECT_EQ(state.stats.commits, 1u);
     EXPECT_EQ(state.handoff.state, HandoffState::Active);
-    EXPECT_EQ(state.prediction.predicted(), state.handoff.spawn);
-    EXPECT_EQ(state.prediction.predicted().x, sector.spawn_x << 8);
-    EXPECT_TRUE(state.prediction.pending().empty());
-    EXPECT_TRUE(state.input_history.empty());
-    EXPECT_EQ(state.last_sequence, 0u);
-    EXPECT_EQ(state.last_tick, 0u);
-    EXPECT_EQ(state.next_tick_time, 5.0);
-    EXPECT_EQ(state.last_snapshot_time, 5.0);
+    EXPECT_EQ(state.prediction.predicted(), spawn_in(sector));
+    EXPECT_TRUE(state.prediction.pending().empty() && state.input_history.empty());
+    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick, state.status_sequence),
+              std::make_tuple(0u, 0u, 0u));
+    EXPECT_EQ(std::tie(state.next_tick_time, state.last_snapshot_time), std::make_tuple(5.0, 5.0));
     EXPECT_EQ(state.server_tick_base, commit_tick);
     EXPECT_EQ(state.yaw, 16384.0f);
     EXPECT_FALSE(state.input_paused);
     EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
                 state.death_times.empty());
-    EXPECT_EQ(state.status_sequence, 0u);
     EXPECT_EQ(state.adventure, AdventureState{});
     EXPECT_EQ(state.expedition.sequence, 4u); // survives
-    EXPECT_EQ(state.banner_text, "SALVAGE +3");
-    EXPECT_EQ(state.outbox.size(), 1u);
 
-    // The same commit again is stale: no second line.
-    deliver(commit, 0, 6.0);
+    deliver(commit(), 0, 6.0); // the same commit again is stale: no second line
     EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
     EXPECT_EQ(state.stats.commits, 1u);
 }
 
-TEST_F(Router, AbortPausesInputAndPrintsNothing) {
+TEST_F(Router, AbortPausesInputUntilTheNextSnapshotAndPrintsNothing) {
     play();
     state.last_sequence = 30;
     state.input_history.push_back(Input{30, 40, 0, 0});
-    Sector other = generate(901, std::uint64_t{77}, {});
-    begin(trip + 1, other, next_epoch + 1, 4.0);
-    EXPECT_EQ(state.handoff.state, HandoffState::Transit);
-    EXPECT_TRUE(state.input_history.empty()); // entering transit
-    EXPECT_EQ(state.next_tick_time, 4.0);
-
-    state.input_history.push_back(Input{31, 41, 0, 0});
-    deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 2), next_epoch + 1), 0,
-            4.5);
+    abort_handoff(trip + 1, 4.0);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(state.stats.commits, 1u);
     EXPECT_EQ(state.handoff.epoch, next_epoch + 1);
-    EXPECT_EQ(state.handoff.committed->id, sector_id);
+    EXPECT_EQ(state.handoff.committed->id, sector.id);
     EXPECT_TRUE(state.input_paused);
     EXPECT_EQ(state.last_sequence, 0u);
     EXPECT_TRUE(state.input_history.empty());
     EXPECT_EQ(state.next_tick_time, 4.5);
-
     apply(snapshot(1), 5.0);
     EXPECT_FALSE(state.input_paused);
 }
 
-TEST_F(Router, SnapshotMustBelongToThePlayedWorld) {
+TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
     play();
-    Snapshot other_sector = snapshot(1);
+    Snapshot other_sector = snapshot(1), other_revision = snapshot(1), other_viewer = snapshot(1);
     other_sector.sector += 1;
-    Snapshot other_revision = snapshot(1);
     other_revision.revision += 1;
-    Snapshot other_viewer = snapshot(1);
-    other_viewer.viewer = player + 1;
-    other_viewer.entities[0].id = player + 1;
+    other_viewer.viewer = other_viewer.entities[0].id = player + 1;
     for (const Snapshot& snap : {other_sector, other_revision, other_viewer})
         expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]), 1,
                        "snapshot world mismatch");
-
     ReplicatedEntity low = thing(9, 4, 5, 5);
     low.height = 127;
     expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1, {low}))[0]), 1,
                    "projectile altitude mismatch");
 
-    apply(snapshot(1, {thing(9, 4, 5, 5), thing(10, 4, 6, 6)}));
-    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
-    apply(snapshot(2));
-    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
-}
-
-TEST_F(Router, SnapshotApplication) {
-    play();
     // Spread over two parts: nothing happens until the last one.
     std::vector<ReplicatedEntity> others = {thing(20, 2, 3, 5), thing(21, 2, 10, 6),
-                                            thing(22, 3, 1, 1), thing(23, 3, 2, 2)};
+                                            thing(22, 3, 1, 1), thing(23, 3, 2, 2),
+                                            thing(24, 4, 5, 5)};
     for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
     const std::vector<Writer> parts = snapshot_part_payloads(snapshot(1, others));
     ASSERT_EQ(parts.size(), 2u);
@@ -454,15 +349,14 @@ TEST_F(Router, SnapshotApplication) {
     EXPECT_EQ(state.stats.snapshots, 0u);
     EXPECT_EQ(state.assembly.partials.size(), 1u);
     send(Type::SnapshotPart, parts[1], 1, 3.0);
-
     EXPECT_EQ(state.stats.snapshots, 1u);
     EXPECT_EQ(state.stats.initial_items, 2u);
     EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
     EXPECT_FLOAT_EQ(state.stats.enemy_span_y, 1.0f);
+    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
     EXPECT_EQ(state.prediction.reconciles(), 1u);
     EXPECT_EQ(state.prediction.predicted(), static_cast<const Player&>(snapshot(1).entities[0]));
     EXPECT_EQ(state.handoff.spawn, state.prediction.predicted());
-    EXPECT_EQ(state.handoff.server_tick, commit_tick + 1);
     EXPECT_EQ(state.server_tick_base, commit_tick + 1);
     ASSERT_EQ(state.remotes.samples().size(), 1u);
     EXPECT_EQ(state.remotes.samples()[0].snapshot.entities.size(), 31u);
@@ -473,66 +367,70 @@ TEST_F(Router, SnapshotApplication) {
     EXPECT_EQ(state.stats.snapshots, 2u);
     EXPECT_EQ(state.stats.initial_items, 2u);
     EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
-    EXPECT_EQ(state.prediction.reconciles(), 2u);
-    EXPECT_EQ(state.remotes.samples().size(), 2u);
+    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
 }
 
-TEST_F(Router, NoEnemyOrOneEnemyGivesNoSpan) {
+TEST_F(Router, ASingleEnemyHasNoSpanAndARespawnDropsThePendingInputs) {
     play();
     apply(snapshot(1, {thing(20, 2, 9, 4)}));
     EXPECT_EQ(state.stats.enemy_span_x, 0.0f);
     EXPECT_EQ(state.stats.enemy_span_y, 0.0f);
+    for (std::uint16_t health : {0, 100}) {
+        SCOPED_TRACE(health);
+        Player self = spawn_in(sector);
+        self.health = health;
+        state.prediction.reset(self);
+        state.prediction.step(Input{1, 1, 0, 0}, Grid{});
+        state.prediction.step(Input{2, 2, 0, 0}, Grid{});
+        state.input_history.assign(1, Input{2, 2, 0, 0});
+        Snapshot snap = snapshot(2 + health);
+        snap.tick = 0;
+        apply(snap);
+        EXPECT_EQ(state.prediction.pending().size(), health == 0 ? 0u : 2u);
+        EXPECT_EQ(state.input_history.size(), health == 0 ? 0u : 1u);
+    }
 }
 
-TEST_F(Router, RespawnStartsThePredictionOver) {
-    play();
-    EXPECT_EQ(queue_inputs_and_apply(0), std::make_pair(std::size_t{0}, std::size_t{0}));
-}
-
-TEST_F(Router, LivingPlayerReplaysItsInputs) {
-    play();
-    EXPECT_EQ(queue_inputs_and_apply(100), std::make_pair(std::size_t{2}, std::size_t{1}));
-}
-
-TEST_F(Router, MapPatchNeedsACommittedSector) {
+TEST_F(Router, MapPatchReplacesOnlyACommittedSector) {
+    Sector patched = sector;
+    patched.cells[door_cell()] = 0;
+    patched.revision += 1;
+    const Writer patch = map_patch_payload(patched, door_cell());
     admit();
-    expect_ignored(frame(Type::MapPatch, map_patch_payload(patched_sector(), door_cell())), 0);
-}
-
-TEST_F(Router, MapPatchReplacesTheCommittedSector) {
-    play();
-    const Writer patch = map_patch_payload(patched_sector(), door_cell());
+    expect_ignored(frame(Type::MapPatch, patch), 0);
+    state.outbox.clear();
+    begin(trip, sector, next_epoch, 2.0);
+    deliver(commit(), 0, 2.0);
     expect_ignored(frame(Type::MapPatch, patch, first_epoch), 0);
     send(Type::MapPatch, patch, 0);
-    EXPECT_EQ(state.handoff.committed, patched_sector());
+    EXPECT_EQ(state.handoff.committed, patched);
 }
 
 TEST_F(Router, CombatEventsCountShowAndSound) {
     play();
     state.config.has_audio = true;
-    send(Type::CombatEvent, combat(1, 0), 0, 10.0);
-    send(Type::CombatEvent, combat(2, 0), 0, 10.0);
-    send(Type::CombatEvent, combat(4, 0), 0, 10.0);
-    send(Type::CombatEvent, combat(6, 0), 0, 10.0);
-    EXPECT_EQ(state.stats.hits, 1u);
+    for (std::uint8_t kind : {1, 2, 4, 6, 30}) send(Type::CombatEvent, combat(kind, 0), 0, 10.0);
+    EXPECT_EQ(
+        std::tie(state.stats.hits, state.stats.damage, state.stats.respawns, state.stats.rewards),
+        std::make_tuple(1u, 1u, 1u, 1u));
     EXPECT_DOUBLE_EQ(state.hit_marker_until, 10.15);
-    EXPECT_EQ(state.stats.damage, 1u);
     EXPECT_DOUBLE_EQ(state.damage_flash_until, 10.3);
-    EXPECT_EQ(state.stats.respawns, 1u);
-    EXPECT_EQ(state.stats.rewards, 1u);
 
-    const auto banner = [&](std::uint8_t kind, std::uint16_t value) {
-        send(Type::CombatEvent, combat(kind, value), 0, 20.0);
-        return std::make_pair(state.banner_text, state.banner_until);
+    const std::tuple<std::uint8_t, std::uint16_t, const char*, double> banners[] = {
+        {3, 0x0119, "HEALTH +25", 20.5},
+        {3, 0x0205, "AMMO +5", 20.5},
+        {3, 0x0300, "POWER-UP", 20.5},
+        {19, 12, "SALVAGE +12", 21.5},
+        {20, 1, "OBJECTIVE COMPLETE / SALVAGE +40", 21.5},
+        {21, 300, "SALVAGE BANKED +300", 21.5},
+        {22, 1, "SECRET FOUND / SALVAGE +50", 21.5},
     };
-    EXPECT_EQ(banner(3, 0x0119), std::make_pair(std::string("HEALTH +25"), 20.5));
-    EXPECT_EQ(banner(3, 0x0205), std::make_pair(std::string("AMMO +5"), 20.5));
-    EXPECT_EQ(banner(3, 0x0300), std::make_pair(std::string("POWER-UP"), 20.5));
+    for (const auto& [kind, value, text, until] : banners) {
+        send(Type::CombatEvent, combat(kind, value), 0, 20.0);
+        EXPECT_EQ(state.banner_text, text);
+        EXPECT_EQ(state.banner_until, until) << text;
+    }
     EXPECT_EQ(state.stats.pickups, 3u);
-    EXPECT_EQ(banner(19, 12), std::make_pair(std::string("SALVAGE +12"), 21.5));
-    EXPECT_EQ(banner(20, 1), std::make_pair(std::string("OBJECTIVE COMPLETE / SALVAGE +40"), 21.5));
-    EXPECT_EQ(banner(21, 300), std::make_pair(std::string("SALVAGE BANKED +300"), 21.5));
-    EXPECT_EQ(banner(22, 1), std::make_pair(std::string("SECRET FOUND / SALVAGE +50"), 21.5));
 
     send(Type::CombatEvent, combat(5, 0, 77, 0x0100, 0x0100), 0, 30.0);
     send(Type::CombatEvent, combat(5, 0, 77, 0x0480, 0x0240), 0, 31.0); // replaces the first
@@ -550,30 +448,20 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
     send(Type::CombatEvent, combat(11, 3, 0x7fffffff), 0);
     send(Type::CombatEvent, combat(13, 4, player), 0); // our own: silent
     send(Type::CombatEvent, combat(13, 4, player + 1), 0);
-    ASSERT_EQ(state.sounds.size(), 4u);
-    const std::pair<int, int> expected[] = {{9, 3}, {11, 2}, {11, 1}, {13, 4}};
-    for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(std::make_pair(state.sounds[i].effect, state.sounds[i].variant), expected[i]);
-
     state.config.has_audio = false;
     send(Type::CombatEvent, combat(9, 3), 0);
-    EXPECT_EQ(state.sounds.size(), 4u);
+    std::vector<std::pair<int, int>> sounds;
+    for (const SoundCue& cue : state.sounds) sounds.emplace_back(cue.effect, cue.variant);
+    EXPECT_EQ(sounds, (std::vector<std::pair<int, int>>{{9, 3}, {11, 2}, {11, 1}, {13, 4}}));
 }
 
-TEST_F(Router, CombatKindAndPaddingAreChecked) {
-    play();
-    expect_refused(frame(Type::CombatEvent, combat(0, 0)), 0, "invalid combat kind");
-    expect_refused(frame(Type::CombatEvent, combat(31, 0)), 0, "invalid combat kind");
-    Writer padded = combat(1, 0);
-    padded.bytes[13] = 1;
-    expect_refused(frame(Type::CombatEvent, padded), 0, "invalid combat kind");
-    send(Type::CombatEvent, combat(30, 0), 0); // the last kind, no effect
-}
-
-TEST_F(Router, SectorStatusKeepsOnlyNewerSequences) {
+TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     play();
     const auto offer = [&](std::uint32_t sequence, std::uint16_t remaining) {
-        send(Type::SectorStatus, status_payload(sequence, remaining), 1);
+        SectorStatus status;
+        status.sequence = sequence;
+        status.remaining = remaining;
+        send(Type::SectorStatus, status.write(), 1);
         return std::make_pair(state.status_sequence, state.status.remaining);
     };
     using P = std::pair<std::uint32_t, std::uint16_t>;
@@ -582,24 +470,16 @@ TEST_F(Router, SectorStatusKeepsOnlyNewerSequences) {
     EXPECT_EQ(offer(0xFFFFFF00u, 3), P(0xFFFFFFF0u, 1)); // older
     EXPECT_EQ(offer(5, 4), P(5, 4));                     // newer across the wrap
     EXPECT_EQ(offer(5 + 0x80000000u, 5), P(5, 4));       // half a turn away counts as older
-    Writer bad = status_payload(6);
-    bad.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
-    expect_refused(frame(Type::SectorStatus, bad), 1, "invalid sector status");
+    SectorStatus bad;
+    bad.sequence = 6;
+    Writer bad_bytes = bad.write();
+    bad_bytes.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
+    expect_refused(frame(Type::SectorStatus, bad_bytes), 1, "invalid sector status");
 
-    // After a handoff any sequence is accepted again.
-    begin(trip + 1, generate(901, std::uint64_t{77}, {}), next_epoch + 1, 4.0);
-    deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 1), next_epoch + 1), 0);
-    EXPECT_EQ(state.status_sequence, 0u);
-    EXPECT_EQ(offer(2, 6), P(2, 6));
-}
-
-TEST_F(Router, AdventureKeepsOnlyNewerSequences) {
-    play();
     AdventureState adventure;
     adventure.sequence = 10;
     adventure.salvage_carried = 7;
     send(Type::AdventureState, adventure.write(), 1);
-    EXPECT_EQ(state.adventure, adventure);
     AdventureState older = adventure;
     older.sequence = 9;
     older.salvage_carried = 1;
@@ -608,59 +488,47 @@ TEST_F(Router, AdventureKeepsOnlyNewerSequences) {
     older.sequence = 11;
     send(Type::AdventureState, older.write(), 1);
     EXPECT_EQ(state.adventure, older);
+
+    abort_handoff(trip + 1, 4.0); // after a handoff any sequence is accepted again
+    EXPECT_EQ(state.status_sequence, 0u);
+    EXPECT_EQ(offer(2, 6), P(2, 6));
 }
 
-ExpeditionState expedition(std::uint32_t sequence) {
-    ExpeditionState state;
-    state.sequence = sequence;
-    state.run_id = 7;
-    return state;
-}
-
-TEST_F(Router, ExpeditionOpensAndClosesTheVotePanel) {
+TEST_F(Router, ExpeditionOpensTheVoteAndOneSummaryPerRun) {
     play();
-    const auto offer = [&](const ExpeditionState& e) {
+    const auto offer = [&](std::uint32_t sequence, bool open, std::uint16_t ticks,
+                           std::uint32_t run = 7, std::uint8_t contract = 0) {
+        ExpeditionState e;
+        e.sequence = sequence;
+        e.run_id = run;
+        e.contract_state = contract;
+        e.vote_open = open;
+        e.vote_ticks = ticks;
         send(Type::ExpeditionState, e.write(), 1);
         return state.panel;
     };
     state.panel = Panel::contracts;
-    ExpeditionState e = expedition(100);
-    e.vote_open = true;
-    e.vote_ticks = 120;
-    EXPECT_EQ(offer(e), Panel::vote);
-    EXPECT_EQ(state.expedition, e);
-    EXPECT_EQ(offer(expedition(99)), Panel::vote); // older: not accepted
-    EXPECT_EQ(state.expedition, e);
-    EXPECT_EQ(offer(expedition(101)), Panel::none); // the vote is over
+    EXPECT_EQ(offer(100, true, 120), Panel::vote);
+    EXPECT_EQ(state.expedition.vote_ticks, 120);
+    EXPECT_EQ(offer(99, false, 0), Panel::vote);  // older: not accepted
+    EXPECT_EQ(offer(101, false, 0), Panel::none); // the vote is over
     state.panel = Panel::crew;
-    EXPECT_EQ(offer(expedition(102)), Panel::crew); // other panels stay
-    e.sequence = 103;
-    e.vote_ticks = 0;
-    EXPECT_EQ(offer(e), Panel::crew); // open but without time left
-}
+    EXPECT_EQ(offer(102, false, 0), Panel::crew); // other panels stay
+    EXPECT_EQ(offer(103, true, 0), Panel::crew);  // open but without time left
 
-TEST_F(Router, ExpeditionSummaryOpensOncePerRun) {
-    play();
-    const auto offer = [&](std::uint32_t sequence, std::uint32_t run, std::uint8_t contract) {
-        ExpeditionState e = expedition(sequence);
-        e.run_id = run;
-        e.contract_state = contract;
-        e.vote_open = true;
-        e.vote_ticks = 10;
-        send(Type::ExpeditionState, e.write(), 1);
-        const Panel panel = state.panel;
-        state.panel = Panel::none;
-        return std::make_pair(panel, state.last_summary_run);
-    };
     using P = std::pair<Panel, std::uint32_t>;
-    EXPECT_EQ(offer(1, 7, 1), P(Panel::vote, 0)); // still running
-    EXPECT_EQ(offer(2, 7, 2), P(Panel::summary, 7));
-    EXPECT_EQ(offer(3, 7, 2), P(Panel::vote, 7)); // summary already shown for run 7
-    EXPECT_EQ(offer(4, 8, 3), P(Panel::summary, 8));
-    EXPECT_EQ(offer(5, 9, 0), P(Panel::vote, 8));
+    const auto summary = [&](std::uint32_t sequence, std::uint32_t run, std::uint8_t contract) {
+        state.panel = Panel::none;
+        return P(offer(sequence, true, 10, run, contract), state.last_summary_run);
+    };
+    EXPECT_EQ(summary(201, 7, 1), P(Panel::vote, 0)); // still running
+    EXPECT_EQ(summary(202, 7, 2), P(Panel::summary, 7));
+    EXPECT_EQ(summary(203, 7, 2), P(Panel::vote, 7)); // already shown for run 7
+    EXPECT_EQ(summary(204, 8, 3), P(Panel::summary, 8));
+    EXPECT_EQ(summary(205, 9, 0), P(Panel::vote, 8));
 }
 
-TEST_F(Router, CrewCodeBecomesThePartyAndIsSaved) {
+TEST_F(Router, ANewCrewCodeBecomesThePartyAndIsSaved) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -668,45 +536,26 @@ TEST_F(Router, CrewCodeBecomesThePartyAndIsSaved) {
     play();
     state.credentials.token[0] = 0x5A;
     state.profile_path = (dir / "profile.bin").string();
-
-    ExpeditionState e = expedition(1);
+    ExpeditionState e;
+    e.sequence = 1;
     e.crew_code = "CREW7";
     send(Type::ExpeditionState, e.write(), 1);
     EXPECT_EQ(state.credentials.party, "CREW7");
     std::ifstream file(state.profile_path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
 
-    // The same code again saves nothing.
     std::filesystem::remove(state.profile_path);
-    e.sequence = 2;
+    e.sequence = 2; // the same code again saves nothing
     send(Type::ExpeditionState, e.write(), 1);
     EXPECT_FALSE(std::filesystem::exists(state.profile_path));
 
-    // A failed save changes nothing (as root a read-only directory would still be writable,
-    // so the profile sits below a regular file).
+    // A failed save changes nothing (as root a read-only directory is still writable).
     std::ofstream(dir / "plain") << "x";
     state.profile_path = (dir / "plain" / "profile.bin").string();
     e.sequence = 3;
     e.crew_code = "OTHER";
-    e.contract_state = 2;
     expect_refused(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
     std::filesystem::remove_all(dir);
-}
-
-TEST_F(Router, ProfileErrorEndsTheRun) {
-    play();
-    const auto code = [](std::initializer_list<std::uint8_t> bytes) {
-        Writer out;
-        for (std::uint8_t b : bytes) out.u8(b);
-        return out;
-    };
-    expect_refused(frame(Type::ProfileError, code({1})), 0,
-                   "This profile is already playing. Close the other client and reconnect.");
-    for (std::uint8_t other : {0, 2, 255})
-        expect_refused(frame(Type::ProfileError, code({other})), 0,
-                       "Cannot load the saved profile");
-    expect_refused(frame(Type::ProfileError, code({1, 0})), 0, "trailing bytes");
-    expect_refused(frame(Type::ProfileError, code({})), 0, "truncated packet");
 }
 
 } // namespace
