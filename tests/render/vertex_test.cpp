@@ -1,4 +1,3 @@
-#include "render/frame.h"
 #include "render/primitives.h"
 #include "render/vertex.h"
 
@@ -52,26 +51,6 @@ TEST(DevicePoint, MapsThe640x360ScreenOntoMinusOneToOne) {
     EXPECT_EQ(device_point(640, 360), (Vec3{1, -1, 0}));
     EXPECT_EQ(device_point(320, 180), (Vec3{0, 0, 0}));
     EXPECT_EQ(device_point(160, 270), (Vec3{-0.5f, -0.5f, 0}));
-}
-
-// The frame builder starts every frame from these values.
-TEST(Frame, DefaultsAreTheFrameBuildersStartingPoint) {
-    const Frame frame;
-    EXPECT_EQ(frame.sector, nullptr);
-    EXPECT_TRUE(frame.entities.empty());
-    EXPECT_TRUE(frame.blips.empty());
-    EXPECT_EQ(frame.weapon, 1);
-    EXPECT_EQ(frame.health, 100);
-    EXPECT_EQ(frame.ammo, 100);
-    EXPECT_EQ(frame.camera, (Vec2{2.5f, 2.5f}));
-    EXPECT_EQ(frame.status_line, "CONNECTING");
-    EXPECT_EQ(frame.banner, "PICKUP");
-    EXPECT_TRUE(frame.notice.empty());
-    EXPECT_FALSE(frame.transition || frame.muzzle_flash || frame.local_preview ||
-                 frame.hit_marker || frame.damage_flash || frame.banner_visible);
-    EXPECT_EQ(frame.destination, 0u);
-    EXPECT_EQ(frame.expedition_panel, 0);
-    EXPECT_EQ(frame.recoil, 0);
 }
 
 } // namespace
