@@ -7,13 +7,14 @@
 # the seed generator, writes the seeds into build-fuzz/corpus/<target> (the fuzzer adds
 # the inputs it finds there, so later runs start from them), then runs each target for
 # `seconds` (default 20), or until FUZZ_RUNS executions when that is set and comes first.
-# FUZZ_JOBS=2 runs two targets at a time; FUZZ_FLAGS adds libFuzzer flags. Prints the
-# executions of every target and every finding; exits 1 when there was one. Crashing inputs land in
-# build-fuzz/findings/<target>/, the full output in build-fuzz/logs/<target>.log.
+# FUZZ_JOBS=2 runs two targets at a time; FUZZ_FLAGS adds libFuzzer flags; FUZZ_BUILD names
+# another build directory. Prints the executions of every target and every finding; exits 1
+# when there was one, or when a target did not run to its end. Crashing inputs land in
+# <build>/findings/<target>/, the full output in <build>/logs/<target>.log.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build-fuzz
+build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-20}
 shift || true
 all_targets=(header_fuzz credentials_fuzz meta_state_fuzz entity_fuzz sector_fuzz
@@ -56,7 +57,13 @@ report_one() {
             "${artifact:-none written}"
         return 1
     fi
-    printf '%-24s %12s executions in %ss\n' "$target" "${executed:-?}" "${used:-?}"
+    # No final statistics: the target never started, or died without a report.
+    if [ -z "$executed" ]; then
+        printf '%-24s FAILED without final statistics, see %s\n' "$target" "$log"
+        tail -n 5 "$log" | sed 's/^/                           /'
+        return 1
+    fi
+    printf '%-24s %12s executions in %ss\n' "$target" "$executed" "${used:-?}"
 }
 
 running=0
