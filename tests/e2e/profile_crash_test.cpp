@@ -97,7 +97,9 @@ TEST(ProfileCrash, KillsDuringStartUpLeaveTheOldOrTheNewProfile) {
     const int iterations = std::clamp(static_cast<int>(12e6 / run_us), 50, 300);
 
     std::mt19937 random(12345);
-    std::string previous = "CALIBRATE4";
+    const std::optional<Credentials> calibrated = decode(path);
+    ASSERT_TRUE(calibrated);
+    std::string previous = calibrated->name;
     int before_save = 0;
     int mid_save = 0;
     int after_rename = 0;
