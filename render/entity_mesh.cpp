@@ -64,22 +64,33 @@ class Model {
     // Ellipse centred at lateral l, height z, as a 16-triangle fan.
     void ellipse(float l, float z, float rl, float rz, Color color) {
         const float push = next_push();
-        const Vertex centre{at(l, z, push), {0.5f, 0.5f}, color, atlas_layer::flat};
-        Vertex rim[circle_segments + 1];
+        Vec3 rim[circle_segments + 1];
+        Vec2 rim_uv[circle_segments + 1];
         for (int i = 0; i <= circle_segments; ++i) {
             const Vec2 u = unit_circle()[static_cast<std::size_t>(i)];
-            rim[i] = {at(l + rl * u.x, z + rz * u.y, push),
-                      {0.5f + 0.5f * u.x, 0.5f - 0.5f * u.y},
-                      color,
-                      atlas_layer::flat};
+            rim[i] = at(l + rl * u.x, z + rz * u.y, push);
+            rim_uv[i] = {0.5f + 0.5f * u.x, 0.5f - 0.5f * u.y};
         }
-        Vertex fan[circle_segments * 3];
+        // Written field by field into the grown list: assembling the fan on the stack and
+        // copying it in costs twice as much (wide loads of narrow stores stall), and
+        // ellipses are a third of a crowded frame.
+        const Vec3 centre = at(l, z, push);
+        const std::size_t first = out_.size();
+        out_.resize(first + circle_segments * 3);
+        Vertex* fan = out_.data() + first;
         for (int i = 0; i < circle_segments; ++i) {
-            fan[i * 3] = centre;
-            fan[i * 3 + 1] = rim[i];
-            fan[i * 3 + 2] = rim[i + 1];
+            Vertex* t = fan + i * 3;
+            t[0].position = centre;
+            t[0].uv = {0.5f, 0.5f};
+            t[1].position = rim[i];
+            t[1].uv = rim_uv[i];
+            t[2].position = rim[i + 1];
+            t[2].uv = rim_uv[i + 1];
+            for (int k = 0; k < 3; ++k) {
+                t[k].color = color;
+                t[k].layer = atlas_layer::flat;
+            }
         }
-        out_.insert(out_.end(), std::begin(fan), std::end(fan));
     }
 
     // Free rectangle lying flat at height z: from `back` tiles behind the feet (toward the

@@ -27,7 +27,7 @@ namespace {
 
 constexpr std::uint32_t world_capacity = 65536;    // vertices; 2,621,440 bytes
 constexpr std::uint32_t dynamic_capacity = 131072; // vertices; 5,242,880 bytes
-constexpr std::size_t dynamic_reserve = 30000;     // what a busy frame needs, so it never grows
+constexpr std::size_t dynamic_reserve = 30000; // at least; the list keeps what busier frames grew
 constexpr std::uint32_t scene_bytes = scene_width * scene_height * 4;
 
 [[noreturn]] void fail_sdl() {
@@ -118,6 +118,9 @@ struct Renderer::Impl {
     SDL_GPUTransferBuffer* upload_buffer = nullptr;
     WorldKey world_key;
     std::uint32_t world_vertex_count = 0;
+    // The per-frame list, kept between frames so a busy frame does not allocate and fault
+    // in fresh pages every time.
+    std::vector<Vertex> frame_vertices;
 
     Impl() = default;
     Impl(const Impl&) = delete;
@@ -367,7 +370,8 @@ void Renderer::draw(const Frame& frame) {
         if (world.size() > world_capacity)
             throw std::runtime_error("world geometry capacity exceeded");
     }
-    std::vector<Vertex> vertices;
+    std::vector<Vertex>& vertices = r.frame_vertices;
+    vertices.clear();
     vertices.reserve(dynamic_reserve);
     if (frame.sector && !frame.transition)
         entity_pass(vertices, frame.entities, *frame.sector, frame.yaw, frame.time);

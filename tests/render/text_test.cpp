@@ -74,6 +74,22 @@ TEST(Text, LetterAIsEighteenSquaresInsideItsCell) {
     EXPECT_EQ(lit("A"), picture({".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}));
 }
 
+TEST(Text, EveryLitPixelIsExactlyTheScreenRectOfThatSquare) {
+    const std::string_view line = "K7:Q/ .";
+    const Color c{0.3f, 0.6f, 0.9f, 0.5f};
+    std::vector<Vertex> out, expected;
+    text(out, line, 10.5f, 33.25f, c, 3);
+    for (std::size_t n = 0; n < line.size(); ++n) {
+        const auto glyph = font_characters.find(line[n]);
+        for (int r = 0; r < 7; ++r)
+            for (int k = 0; k < 5; ++k)
+                if ((glyphs[glyph * 7 + static_cast<std::size_t>(r)] >> (4 - k)) & 1)
+                    screen_rect(expected, 10.5f + 18.0f * n + 3.0f * k, 33.25f + 3.0f * r, 3, 3, c,
+                                0);
+    }
+    EXPECT_EQ(out, expected);
+}
+
 TEST(Text, GlyphBitsRunLeftToRightTopToBottom) {
     EXPECT_EQ(lit("K"), picture({"#...#", "#..#.", "#.#..", "##...", "#.#..", "#..#.", "#...#"}));
     EXPECT_EQ(lit("4"), picture({"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."}));
