@@ -13,6 +13,11 @@ namespace kestrel {
 
 Audio::Audio() {
     load_music();
+    // Retried here only for its error text when the platform started without audio.
+    if (!SDL_WasInit(SDL_INIT_AUDIO) && !SDL_InitSubSystem(SDL_INIT_AUDIO)) {
+        std::cerr << "Audio unavailable: " << SDL_GetError() << '\n';
+        return;
+    }
     const SDL_AudioSpec spec{SDL_AUDIO_F32, 1, sound_sample_rate};
     stream = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec, feed, this);
     if (stream == nullptr) {

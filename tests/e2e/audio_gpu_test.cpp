@@ -1,8 +1,12 @@
 // What the client plays, heard through SDL's disk audio driver: the device writes its raw
-// stream (32-bit float, whatever rate and channel count the device chose) to a file, which
-// is read back here. The client looks for its music next to its executable, so a copy of
-// the executable without the audio folder beside it plays the effects alone.
+// stream to a file, which is read back here. The device is held to the mixer's own format
+// (mono 32-bit float at 24 kHz), so the file holds the mixer's samples unchanged; at any
+// other rate SDL's resampler may ring a little past the mixer's limit. The client looks for its
+// music next to its executable, so a copy of the executable without the audio folder beside it
+// plays the effects alone.
 #include "tests/e2e/e2e.h"
+
+#include "sound/sound_samples.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,10 +42,14 @@ struct AudioDriver {
     explicit AudioDriver(const std::string& driver, const std::string& file = "") {
         setenv("SDL_AUDIO_DRIVER", driver.c_str(), 1);
         setenv("SDL_AUDIO_DISK_OUTPUT_FILE", file.c_str(), 1);
+        setenv("SDL_AUDIO_FORMAT", "F32", 1);
+        setenv("SDL_AUDIO_CHANNELS", "1", 1);
+        setenv("SDL_AUDIO_FREQUENCY", std::to_string(sound_sample_rate).c_str(), 1);
     }
     ~AudioDriver() {
-        unsetenv("SDL_AUDIO_DRIVER");
-        unsetenv("SDL_AUDIO_DISK_OUTPUT_FILE");
+        for (const char* name : {"SDL_AUDIO_DRIVER", "SDL_AUDIO_DISK_OUTPUT_FILE",
+                                 "SDL_AUDIO_FORMAT", "SDL_AUDIO_CHANNELS", "SDL_AUDIO_FREQUENCY"})
+            unsetenv(name);
     }
 };
 
