@@ -4,6 +4,7 @@
 
 #include "server/game_combat.h"
 #include "server/game_crew.h"
+#include "server/game_crowd.h"
 #include "server/game_enemies.h"
 #include "server/game_meta.h"
 #include "server/game_sector.h"
@@ -14,6 +15,7 @@ namespace kestrel {
 
 void game_start(WorldState& world, const GameSettings& settings) {
     populate(world, settings);
+    crowd_start(world, settings.crowd);
 }
 
 void game_enter(WorldState& world, PlayerState& player, Outbox& out) {
@@ -26,13 +28,14 @@ void game_input(WorldState& world, PlayerState& player, const Input& input, Outb
     use_and_choose(world, player, input.buttons, out);
 }
 
-// Enemies act first, then what they fired flies; then the players' own upkeep and what
-// they touch, then each sector takes stock (a wave just cleared, a lockdown), the dead
-// enemies fade, and the crews count their contracts.
+// Enemies act first, then what they fired flies and the crowd strolls; then the players'
+// own upkeep and what they touch, then each sector takes stock (a wave just cleared, a
+// lockdown), the dead enemies fade, and the crews count their contracts.
 void game_tick(WorldState& world, Outbox& out) {
     for (const Sector& sector : world.sectors)
         if (occupied(world, sector.id)) enemies_tick(world, sector.id, out);
     projectiles_tick(world, out);
+    crowd_tick(world);
     mines_tick(world, out);
     players_tick(world, out);
     for (PlayerState& player : world.players) touch_tick(world, player, out);

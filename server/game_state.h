@@ -35,6 +35,7 @@ struct EntityGame {
     std::uint32_t target = 0; // enemy: the player it chases, 0 = idle
     std::uint32_t killer = 0; // enemy: the player who dealt the last blow
     bool elite = false;       // enemy: tougher and marked
+    std::uint16_t turn = 0;   // wanderer: ticks until it picks a new heading
 };
 
 // Where an enemy or a pickup comes from; it brings its entity back after a death or a

@@ -60,6 +60,9 @@ constexpr Number numbers[] = {
      [](ServerOptions& o, std::uint64_t v) { o.enemies = static_cast<std::uint32_t>(v); }},
     {"--items", 0, 64,
      [](ServerOptions& o, std::uint64_t v) { o.items = static_cast<std::uint32_t>(v); }},
+    // With the viewer, a full crowd fills one snapshot (sixteen parts of 23).
+    {"--crowd", 0, 367,
+     [](ServerOptions& o, std::uint64_t v) { o.crowd = static_cast<std::uint32_t>(v); }},
     {"--loss-every", 2, 1000,
      [](ServerOptions& o, std::uint64_t v) {
          o.faults.loss_every = static_cast<std::uint32_t>(v);
@@ -110,8 +113,8 @@ ServerOptions parse_server_options(std::span<const std::string> arguments) {
 
 std::string_view server_usage() {
     return "server [--port N] [--bind ADDR] [--seconds N] [--seed N] [--enemies N] [--items N]\n"
-           "       [--loss-every N] [--delay-ms N] [--duplicate-chunks] [--reverse-chunks]\n"
-           "       [--early-chunks] [--abort-first-handoff] [--fault NAME]\n";
+           "       [--crowd N] [--loss-every N] [--delay-ms N] [--duplicate-chunks]\n"
+           "       [--reverse-chunks] [--early-chunks] [--abort-first-handoff] [--fault NAME]\n";
 }
 
 } // namespace kestrel

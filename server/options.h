@@ -29,6 +29,7 @@ struct ServerOptions {
     std::uint64_t seed = 0x6B1F39A42;
     std::uint32_t enemies = 6;
     std::uint32_t items = 4;
+    std::uint32_t crowd = 0; // passive wanderers per sector
     bool help = false;
     FaultOptions faults;
 

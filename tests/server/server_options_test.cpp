@@ -79,6 +79,10 @@ TEST(ServerOptions, RangesAreInclusive) {
     EXPECT_EQ(error_of({"--port", "65536"}), "invalid value for --port: 65536");
     EXPECT_EQ(error_of({"--seconds", "0"}), "invalid value for --seconds: 0");
     EXPECT_EQ(error_of({"--enemies", "65"}), "invalid value for --enemies: 65");
+    EXPECT_EQ(parse({"--crowd", "0"}).crowd, 0u);
+    EXPECT_EQ(parse({"--crowd", "367"}).crowd, 367u);
+    EXPECT_EQ(error_of({"--crowd", "368"}), "invalid value for --crowd: 368");
+    EXPECT_EQ(error_of({"--crowd", "-1"}), "invalid value for --crowd: -1");
     EXPECT_EQ(error_of({"--loss-every", "1"}), "invalid value for --loss-every: 1");
     EXPECT_EQ(parse({"--seed", "18446744073709551615"}).seed, UINT64_MAX);
     EXPECT_EQ(error_of({"--seed", "18446744073709551616"}),
