@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,9 +31,28 @@ struct Outcome {
     std::string err;
 };
 
+// Clients started by tests keep their profile below a data directory of the test process
+// unless the test chose one: never the user's own, and never shared with a test running in
+// parallel, whose client would otherwise race this one's save on the same ".tmp" file.
+inline void keep_profiles_private() {
+    struct Home {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("kestrel-test-home-" + std::to_string(getpid()));
+        ~Home() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    };
+    static const Home home;
+    if (getenv("XDG_DATA_HOME") != nullptr) return;
+    std::filesystem::create_directories(home.path);
+    setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+}
+
 class Child {
   public:
     Child(const std::string& program, const std::vector<std::string>& args) {
+        keep_profiles_private();
         std::vector<std::string> words{program};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
