@@ -1,9 +1,11 @@
-// Sound output: one SDL audio stream on the default playback device, mono 32-bit float at
-// 24 kHz, pulling from the mixer on SDL's audio thread. The main thread touches the mixer
+// Sound output: one SDL audio stream on the default playback device, mono 32-bit float,
+// pulling from the mixer (24 kHz) through a linear resampler to the device's rate on SDL's
+// audio thread. The main thread touches the mixer
 // only under the stream's lock.
 #pragma once
 
 #include "sound/sound_mixer.h"
+#include "sound/sound_resampler.h"
 
 #include <SDL3/SDL.h>
 
@@ -39,6 +41,7 @@ class Audio {
 
     SDL_AudioStream* stream = nullptr;
     SoundMixer mixer;
+    SoundResampler resampler; // 1:1 until the device's rate is known
 
   private:
     void load_music();

@@ -104,10 +104,9 @@ TEST_F(Audio, MusicAndEffectsReachTheDeviceWithinTheLimit) {
 
         const Stream stream = read_stream(raw);
         ASSERT_GT(stream.samples, 10000u) << "the device ran for seconds";
-        // The mixer clamps to 0.95 exactly (its unit tests hold it to that); SDL's resampler
-        // from the mixer's 24 kHz to the device's rate rings up to a few thousandths past
-        // a clamped peak, seen here as 0.9526 and 0.9531.
-        EXPECT_LE(stream.peak, 0.96f);
+        // The client converts to the device's rate itself, so the file holds the mixer's
+        // clamp exactly (SDL's own resampler rang past it, up to 0.993 on combat effects).
+        EXPECT_LE(stream.peak, 0.95f);
         if (c.audible) {
             EXPECT_GT(stream.audible, stream.samples / 100) << "peak " << stream.peak;
         } else {
