@@ -4,21 +4,14 @@
 
 namespace kestrel {
 
-std::uint8_t Reader::u8() {
-    if (position >= size) throw std::runtime_error("truncated packet");
-    return data[position++];
+void Reader::truncated() {
+    throw std::runtime_error("truncated packet");
 }
 
-std::uint16_t Reader::u16() {
+std::uint16_t Reader::u16_at_end() {
     const std::uint16_t low = u8();
     const std::uint16_t high = u8();
     return static_cast<std::uint16_t>(low | (high << 8));
-}
-
-std::uint32_t Reader::u32() {
-    const std::uint32_t low = u16();
-    const std::uint32_t high = u16();
-    return low | (high << 16);
 }
 
 std::uint64_t Reader::u64() {

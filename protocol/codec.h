@@ -60,16 +60,35 @@ struct Reader {
     Reader(const std::uint8_t* bytes, std::uint64_t count) : data(bytes), size(count) {}
     explicit Reader(std::span<const std::uint8_t> bytes) : data(bytes.data()), size(bytes.size()) {}
 
-    std::uint8_t u8();
-    std::uint16_t u16();
+    // Inline, with the whole field checked at once when it fits: a full snapshot part is
+    // over a hundred of these reads. Only a field that runs past the end goes byte by byte.
+    std::uint8_t u8() {
+        if (position >= size) truncated();
+        return data[position++];
+    }
+    std::uint16_t u16() {
+        if (size - position < 2 || position > size) return u16_at_end();
+        const std::uint16_t value =
+            static_cast<std::uint16_t>(data[position] | data[position + 1] << 8);
+        position += 2;
+        return value;
+    }
     // Composed the one way every parser composes them: low half first.
-    std::uint32_t u32();
+    std::uint32_t u32() {
+        const std::uint32_t low = u16();
+        const std::uint32_t high = u16();
+        return low | (high << 16);
+    }
     std::uint64_t u64();
     std::int16_t i16() { return static_cast<std::int16_t>(u16()); }
     std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
     // Throws "trailing bytes" unless every byte has been read.
     void end() const;
     std::uint64_t remaining() const { return position < size ? size - position : 0; }
+
+  private:
+    [[noreturn]] static void truncated();
+    std::uint16_t u16_at_end();
 };
 
 // Builds a payload; the header is added by packet().

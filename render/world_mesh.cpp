@@ -55,30 +55,22 @@ std::vector<Vertex> world_mesh(const Sector& sector) {
             }
 
             // Walls are built from the walkable side only, so every face exists once. Off the
-            // grid is a wall of the default brick layer, whatever the palette says.
-            struct Side {
-                int dx, dy;
-                float shade;
-                Vec3 c0, c1, c2, c3;
-            };
-            const Side sides[4] = {
-                {-1, 0, 0.8f, {x0, y0, zf}, {x0, y1, zf}, {x0, y1, zc}, {x0, y0, zc}},
-                {1, 0, 0.8f, {x1, y1, zf}, {x1, y0, zf}, {x1, y0, zc}, {x1, y1, zc}},
-                {0, -1, 1.0f, {x1, y0, zf}, {x0, y0, zf}, {x0, y0, zc}, {x1, y0, zc}},
-                {0, 1, 1.0f, {x0, y1, zf}, {x1, y1, zf}, {x1, y1, zc}, {x0, y1, zc}},
-            };
-            for (const Side& side : sides) {
-                const int nx = x + side.dx, ny = y + side.dy;
+            // grid is a wall of the default brick layer, whatever the palette says. The
+            // corners are only worked out for a side that has a wall.
+            const auto wall = [&](int nx, int ny, float shade, Vec3 c0, Vec3 c1, Vec3 c2, Vec3 c3) {
                 float layer = 1;
                 if (nx >= 0 && nx < sector_size && ny >= 0 && ny < sector_size) {
                     const Tile& n = sector.tiles.at(sector.cells[ny * sector_size + nx]);
-                    if (!blocks(n)) continue;
+                    if (!blocks(n)) return;
                     layer = n.wall_texture;
                 }
-                const float s = light * side.shade;
-                quad(out, side.c0, side.c1, side.c2, side.c3, layer,
-                     {theme.r * s, theme.g * s, theme.b * s, 1});
-            }
+                const float s = light * shade;
+                quad(out, c0, c1, c2, c3, layer, {theme.r * s, theme.g * s, theme.b * s, 1});
+            };
+            wall(x - 1, y, 0.8f, {x0, y0, zf}, {x0, y1, zf}, {x0, y1, zc}, {x0, y0, zc});
+            wall(x + 1, y, 0.8f, {x1, y1, zf}, {x1, y0, zf}, {x1, y0, zc}, {x1, y1, zc});
+            wall(x, y - 1, 1.0f, {x1, y0, zf}, {x0, y0, zf}, {x0, y0, zc}, {x1, y0, zc});
+            wall(x, y + 1, 1.0f, {x0, y1, zf}, {x1, y1, zf}, {x1, y1, zc}, {x0, y1, zc});
         }
     }
     return out;

@@ -34,7 +34,9 @@ TEST(Atlas, EightLayersWhereOnlySpritesHaveHoles) {
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x) {
                 transparent += at(layer, x, y)[3] == 0;
-                if (layer == 0) ASSERT_EQ(at(0, x, y), (Rgba{255, 255, 255, 255})); // flat white
+                if (layer == 0) {
+                    ASSERT_EQ(at(0, x, y), (Rgba{255, 255, 255, 255})); // flat white
+                }
             }
         if (layer < 4)
             EXPECT_EQ(transparent, 0) << layer;
