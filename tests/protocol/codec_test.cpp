@@ -1,5 +1,7 @@
 #include "protocol/codec.h"
 
+#include "tests/support/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -8,14 +10,7 @@
 namespace kestrel {
 namespace {
 
-std::string error_of(auto&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using test::error_of;
 
 Bytes framed(std::size_t payload_size, Type type = Type::SnapshotPart) {
     Writer payload;

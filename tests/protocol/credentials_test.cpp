@@ -1,5 +1,7 @@
 #include "protocol/credentials.h"
 
+#include "tests/support/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -8,14 +10,7 @@
 namespace kestrel {
 namespace {
 
-std::string error_of(auto&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using test::error_of;
 
 void label(Writer& out, std::string_view text, std::size_t width) {
     for (char c : text) out.u8(static_cast<std::uint8_t>(c));

@@ -1,5 +1,7 @@
 #include "protocol/entity.h"
 
+#include "tests/support/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -9,14 +11,7 @@
 namespace kestrel {
 namespace {
 
-std::string error_of(auto&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using test::error_of;
 
 void put(Bytes& bytes, std::size_t offset, int width, std::uint32_t value) {
     for (int i = 0; i < width; ++i)

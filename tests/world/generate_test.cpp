@@ -1,5 +1,7 @@
 #include "world/generate.h"
 
+#include "tests/support/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,14 +18,7 @@ constexpr std::uint64_t demo_seed = 0x6B1F39A42ull;
 
 using Mask = std::array<bool, 1024>;
 
-std::string error_of(auto&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using test::error_of;
 
 Portal portal_at(std::uint16_t id, int x, int y) {
     return Portal{id, static_cast<std::uint16_t>(y * 32 + x), 2, 0, 1, 0};

@@ -1,5 +1,7 @@
 #include "world/sector.h"
 
+#include "tests/support/errors.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,14 +12,7 @@
 namespace kestrel {
 namespace {
 
-std::string error_of(auto&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+using test::error_of;
 
 std::string decode_error(const Bytes& blob) {
     return error_of([&] { Sector::decode(blob); });
