@@ -1,6 +1,8 @@
 // Cost of one movement step, of a reconciliation-sized replay and of one navigation query.
 #include "world/movement.h"
 
+#include "bench/fixtures.h"
+
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -9,22 +11,8 @@
 namespace kestrel {
 namespace {
 
-// An open sector: 30x30 free cells inside a solid border.
-Grid open_sector() {
-    Sector sector;
-    for (int i = 0; i < 32; ++i) {
-        sector.cells[i] = sector.cells[31 * 32 + i] = 1;
-        sector.cells[i * 32] = sector.cells[i * 32 + 31] = 1;
-    }
-    return sector.collision(false);
-}
-
-Player start_player() {
-    Player player;
-    player.x = 16 * 65536;
-    player.y = 16 * 65536;
-    return player;
-}
+using bench::open_sector;
+using bench::start_player;
 
 void BM_MoveWalk(benchmark::State& state) {
     const Grid grid = open_sector();

@@ -3,6 +3,8 @@
 #include "session/prediction.h"
 #include "session/remote_interpolation.h"
 
+#include "bench/fixtures.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -12,23 +14,8 @@
 namespace kestrel {
 namespace {
 
-// An open sector: free cells inside a solid border.
-Grid open_sector() {
-    Sector sector;
-    for (int i = 0; i < 32; ++i) {
-        sector.cells[i] = sector.cells[31 * 32 + i] = 1;
-        sector.cells[i * 32] = sector.cells[i * 32 + 31] = 1;
-    }
-    return sector.collision(false);
-}
-
-Player start_player() {
-    Player player;
-    player.id = 1;
-    player.x = 16 * 65536;
-    player.y = 16 * 65536;
-    return player;
-}
+using bench::open_sector;
+using bench::start_player;
 
 // 120 walking commands queued. The acknowledgement lies before all of them, so every
 // reconcile replays the whole queue and leaves it as it was: no refill is needed.
