@@ -76,11 +76,12 @@ class Model {
         // does growing the list with defaults first. Ellipses are a third of a crowded frame.
         const Vec3 centre = at(l, z, push);
         constexpr std::size_t fan = circle_segments * 3;
+        constexpr float layer = atlas_layer::flat;
         if (out_.capacity() - out_.size() < fan) out_.reserve(2 * out_.size() + fan);
         for (int i = 0; i < circle_segments; ++i) {
-            out_.emplace_back(centre, Vec2{0.5f, 0.5f}, color, atlas_layer::flat);
-            out_.emplace_back(rim[i], rim_uv[i], color, atlas_layer::flat);
-            out_.emplace_back(rim[i + 1], rim_uv[i + 1], color, atlas_layer::flat);
+            out_.emplace_back(centre, Vec2{0.5f, 0.5f}, color, layer);
+            out_.emplace_back(rim[i], rim_uv[i], color, layer);
+            out_.emplace_back(rim[i + 1], rim_uv[i + 1], color, layer);
         }
     }
 

@@ -40,6 +40,11 @@ struct Color {
 //       20    16  color     float4: r, g, b, a
 //       36     4  layer     float:  atlas layer 0..7; 0 is plain white; -1 the transfer backdrop
 struct Vertex {
+    // Spelled out so lists can emplace_back a vertex in place with every compiler.
+    Vertex() = default;
+    constexpr Vertex(Vec3 position_, Vec2 uv_, Color color_, float layer_)
+        : position(position_), uv(uv_), color(color_), layer(layer_) {}
+
     Vec3 position;
     Vec2 uv;
     Color color;
