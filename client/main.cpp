@@ -39,13 +39,13 @@ namespace {
 // SDL and ENet are started and stopped as scoped values so that an error anywhere
 // releases them in reverse order of creation.
 struct Platform {
-    // A machine without a usable audio driver still plays, silent: when the two subsystems
-    // cannot start together, video alone is enough, and Audio reports what audio said.
+    // A machine without a usable audio driver still plays, silent: video starts first and
+    // alone, then audio, whose failure Audio reports. (Starting both at once and retrying
+    // video alone after an audio failure would restart video in the same process, which
+    // fails now and then with "No available video device".)
     explicit Platform(bool headless) {
-        const SDL_InitFlags flags = headless ? 0 : (SDL_INIT_AUDIO | SDL_INIT_VIDEO);
-        if (SDL_Init(flags)) return;
-        const std::string error = SDL_GetError();
-        if (headless || !SDL_Init(SDL_INIT_VIDEO)) throw std::runtime_error(error);
+        if (!SDL_Init(headless ? 0 : SDL_INIT_VIDEO)) throw std::runtime_error(SDL_GetError());
+        if (!headless) SDL_InitSubSystem(SDL_INIT_AUDIO);
     }
     ~Platform() { SDL_Quit(); }
     Platform(const Platform&) = delete;
