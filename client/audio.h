@@ -1,7 +1,6 @@
 // Sound output: one SDL audio stream on the default playback device, mono 32-bit float,
 // pulling from the mixer (24 kHz) through a linear resampler to the device's rate on SDL's
-// audio thread. The main thread touches the mixer
-// only under the stream's lock.
+// audio thread. The main thread touches the mixer only under the stream's lock.
 #pragma once
 
 #include "sound/sound_mixer.h"

@@ -77,7 +77,7 @@ class Model {
         const Vec3 centre = at(l, z, push);
         constexpr std::size_t fan = circle_segments * 3;
         constexpr float layer = atlas_layer::flat;
-        if (out_.capacity() - out_.size() < fan) out_.reserve(2 * out_.size() + fan);
+        make_room(out_, fan);
         for (int i = 0; i < circle_segments; ++i) {
             out_.emplace_back(centre, Vec2{0.5f, 0.5f}, color, layer);
             out_.emplace_back(rim[i], rim_uv[i], color, layer);

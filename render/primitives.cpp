@@ -7,7 +7,7 @@ namespace kestrel {
 // narrow stores) on top of its stores, and most of a frame is rectangles.
 [[gnu::flatten]] void quad(std::vector<Vertex>& out, Vec3 c0, Vec3 c1, Vec3 c2, Vec3 c3,
                            float layer, Color color) {
-    if (out.capacity() - out.size() < 6) out.reserve(out.size() < 64 ? 128 : 2 * out.size());
+    make_room(out, 6);
     out.emplace_back(c0, Vec2{0, 1}, color, layer);
     out.emplace_back(c1, Vec2{1, 1}, color, layer);
     out.emplace_back(c2, Vec2{1, 0}, color, layer);
