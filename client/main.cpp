@@ -3,6 +3,7 @@
 #include "client/audio.h"
 #include "client/frame_builder.h"
 #include "client/input.h"
+#include "client/loop.h"
 #include "client/network.h"
 #include "client/options.h"
 #include "client/profile.h"
@@ -99,24 +100,6 @@ void start_demo(RunState& state) {
     state.prediction.reset(spawn);
 }
 
-// Sends what the handlers queued, in order, stamped with the handoff's current session
-// and epoch, and plays the queued sounds.
-void flush_effects(RunState& state, Network* network, Audio* audio) {
-    for (const Outgoing& message : state.outbox) {
-        if (network != nullptr)
-            network->send(message.type, message.payload, state.handoff, message.channel,
-                          message.reliable);
-    }
-    state.outbox.clear();
-    if (audio != nullptr && !state.sounds.empty()) {
-        audio->with_mixer([&](SoundMixer& mixer) {
-            for (const SoundCue& cue : state.sounds)
-                mixer.play(cue.effect, static_cast<unsigned>(cue.variant));
-        });
-    }
-    state.sounds.clear();
-}
-
 // Services the transport without blocking: at most 256 events per iteration.
 void service_network(RunState& state, Network& network, Audio* audio, double now) {
     for (int handled = 0; handled < 256; ++handled) {
@@ -145,92 +128,6 @@ void service_network(RunState& state, Network& network, Audio* audio, double now
             break;
         }
     }
-}
-
-// Carries out what an input handler asked of the platform. Without a window (headless,
-// or before the renderer exists) the window actions have nothing to act on.
-void perform(RunState& state, SDL_Window* window, Audio* audio, const PlatformActions& actions) {
-    for (const PlatformAction& action : actions) {
-        switch (action.kind) {
-        case PlatformAction::Kind::capture_mouse:
-            state.mouse_captured =
-                window != nullptr && SDL_SetWindowRelativeMouseMode(window, true);
-            break;
-        case PlatformAction::Kind::release_mouse:
-            if (window != nullptr) SDL_SetWindowRelativeMouseMode(window, false);
-            break;
-        case PlatformAction::Kind::start_text_input:
-            if (window != nullptr) SDL_StartTextInput(window);
-            break;
-        case PlatformAction::Kind::stop_text_input:
-            if (window != nullptr) SDL_StopTextInput(window);
-            break;
-        case PlatformAction::Kind::set_clipboard:
-            SDL_SetClipboardText(action.text.c_str());
-            break;
-        case PlatformAction::Kind::open_url:
-            SDL_OpenURL(action.text.c_str());
-            break;
-        case PlatformAction::Kind::toggle_fullscreen:
-            if (window != nullptr) {
-                const bool fullscreen = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
-                SDL_SetWindowFullscreen(window, !fullscreen);
-            }
-            break;
-        case PlatformAction::Kind::toggle_music:
-        case PlatformAction::Kind::toggle_effects:
-        case PlatformAction::Kind::music_volume:
-        case PlatformAction::Kind::effects_volume:
-            if (audio != nullptr)
-                audio->with_mixer([&](SoundMixer& mixer) { apply_audio_action(mixer, action); });
-            break;
-        }
-    }
-}
-
-// Drains the platform's event queue and hands every event to the input handlers.
-void drain_events(RunState& state, SDL_Window* window, Audio* audio, double now) {
-    SDL_Event event;
-    while (SDL_PollEvent(&event)) {
-        switch (event.type) {
-        case SDL_EVENT_QUIT:
-            handle_quit(state);
-            break;
-        case SDL_EVENT_WINDOW_FOCUS_GAINED:
-            handle_focus_gained(state);
-            break;
-        case SDL_EVENT_WINDOW_FOCUS_LOST:
-            perform(state, window, audio, handle_focus_lost(state));
-            break;
-        case SDL_EVENT_MOUSE_BUTTON_DOWN:
-            if (event.button.button == SDL_BUTTON_LEFT)
-                perform(state, window, audio, handle_left_mouse_down(state));
-            break;
-        case SDL_EVENT_MOUSE_MOTION:
-            handle_mouse_motion(state, event.motion.xrel);
-            break;
-        case SDL_EVENT_TEXT_INPUT:
-            handle_text_input(state, event.text.text);
-            break;
-        case SDL_EVENT_KEY_DOWN:
-            perform(state, window, audio,
-                    handle_key_down(state, static_cast<Key>(event.key.scancode), event.key.repeat,
-                                    now));
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-KeyState held_keys(const RunState& state) {
-    KeyState keys;
-    if (!state.config.has_window) return keys;
-    int count = 0;
-    const bool* pressed = SDL_GetKeyboardState(&count);
-    for (int i = 0; i < count && i < static_cast<int>(key_count); ++i)
-        if (pressed[i]) keys.press(static_cast<Key>(i));
-    return keys;
 }
 
 // Builds this iteration's frame, sets the music level for the game state and draws it.
@@ -279,8 +176,9 @@ int run(const Options& options) {
         const double dt = std::clamp(now - previous, 0.0, 0.1);
         previous = now;
 
-        drain_events(state, window, audio.get(), now);
-        if (network) service_network(state, *network, audio.get(), now);
+        handle_events_then_service(state, window, network.get(), audio.get(), now, [&] {
+            if (network) service_network(state, *network, audio.get(), now);
+        });
         if (network && state.handoff.state == HandoffState::Connecting && now > 10.0)
             throw std::runtime_error("connection timed out: " + options.host + ":" +
                                      std::to_string(options.port) +
@@ -309,7 +207,7 @@ int run(const Options& options) {
         if ((options.frames != 0 && state.stats.frames >= options.frames) ||
             (options.seconds != 0 && now >= options.seconds))
             state.running = false;
-        SDL_Delay(options.headless ? 1 : 8);
+        SDL_Delay(pacing_delay_ms(state.config));
     }
 
     if (renderer && !options.capture.empty()) renderer->capture(options.capture);

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <map>
 #include <random>
+#include <span>
 #include <stdexcept>
+#include <vector>
 
 #include "server/outbound.h"
 #include "server/receipts.h"
@@ -79,17 +82,81 @@ struct Peers {
     }
 };
 
+// --fire-report: the fire (0x10) and alternate fire (0x20) bits of the input commands each
+// client sent, as runs of equal bits in the order they arrived. A command counts once
+// however many packets repeat it, and commands of an older epoch are left out.
+class FireReport {
+  public:
+    void receive(PeerId peer, std::uint8_t channel, std::span<const std::uint8_t> bytes) {
+        if (channel != 1) return;
+        try {
+            Reader reader(bytes);
+            const Header header = read_header(reader);
+            if (header.type != Type::InputCommands) return;
+            const std::vector<Input> commands = read_input_commands(reader);
+            Client& client = clients_[peer];
+            if (newer(header.epoch, client.epoch)) {
+                client.epoch = header.epoch;
+                client.sequence = 0; // sequences restart in every epoch
+            }
+            if (header.epoch != client.epoch) return;
+            for (const Input& command : commands) {
+                if (!newer(command.sequence, client.sequence)) continue;
+                client.sequence = command.sequence;
+                const std::uint16_t bits = command.buttons & 0x30;
+                if (client.runs.empty() || client.runs.back().bits != bits)
+                    client.runs.push_back({bits, 0, command.tick, command.tick});
+                ++client.runs.back().commands;
+                client.runs.back().last_tick = command.tick;
+            }
+        } catch (const std::runtime_error&) {
+            // Malformed: the core counts it among the errors.
+        }
+    }
+
+    // "Fire client=ID bits=0x10 commands=N ticks=FIRST-LAST" per run, by client.
+    std::string lines() const {
+        std::string text;
+        for (const auto& [peer, client] : clients_)
+            for (const Run& run : client.runs)
+                text += "Fire client=" + std::to_string(peer) + " bits=0x" +
+                        static_cast<char>('0' + (run.bits >> 4)) +
+                        "0 commands=" + std::to_string(run.commands) +
+                        " ticks=" + std::to_string(run.first_tick) + "-" +
+                        std::to_string(run.last_tick) + "\n";
+        return text;
+    }
+
+  private:
+    struct Run {
+        std::uint16_t bits = 0;
+        std::uint32_t commands = 0;
+        std::uint32_t first_tick = 0;
+        std::uint32_t last_tick = 0;
+    };
+    struct Client {
+        std::uint32_t epoch = 0;
+        std::uint32_t sequence = 0;
+        std::vector<Run> runs;
+    };
+    static bool newer(std::uint32_t a, std::uint32_t b) {
+        return static_cast<std::int32_t>(a - b) > 0;
+    }
+    std::map<PeerId, Client> clients_;
+};
+
 void handle_event(const ENetEvent& event, ServerCore& core, Peers& peers, Outbound& outbound,
-                  DeliveryReceipts& receipts) {
+                  DeliveryReceipts& receipts, FireReport* report) {
     switch (event.type) {
     case ENET_EVENT_TYPE_CONNECT:
         core.connect(peers.add(event.peer));
         break;
     case ENET_EVENT_TYPE_RECEIVE:
-        if (const auto id = peers.id_of(event.peer))
-            core.receive(
-                *id, event.channelID,
-                std::span<const std::uint8_t>(event.packet->data, event.packet->dataLength));
+        if (const auto id = peers.id_of(event.peer)) {
+            const std::span<const std::uint8_t> bytes(event.packet->data, event.packet->dataLength);
+            if (report != nullptr) report->receive(*id, event.channelID, bytes);
+            core.receive(*id, event.channelID, bytes);
+        }
         enet_packet_destroy(event.packet);
         break;
     case ENET_EVENT_TYPE_DISCONNECT:
@@ -141,6 +208,7 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
     outbound.delay_ms = options.faults.delay_ms;
     Peers peers;
     DeliveryReceipts receipts; // destroyed before the host: it lets go of ENet's packets
+    FireReport report;
 
     const Clock::time_point start = Clock::now();
     const std::int64_t end_ns = std::int64_t{options.seconds} * 1'000'000'000;
@@ -158,7 +226,8 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
         ENetEvent event;
         int result = enet_host_service(enet.host, &event, wait_ms);
         for (std::size_t handled = 0; result > 0; ++handled) {
-            handle_event(event, core, peers, outbound, receipts);
+            handle_event(event, core, peers, outbound, receipts,
+                         options.fire_report ? &report : nullptr);
             if (handled + 1 >= max_events_per_wait) break;
             result = enet_host_service(enet.host, &event, 0);
         }
@@ -186,6 +255,7 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
         }
         enet_host_flush(enet.host);
     }
+    if (options.fire_report) std::cout << report.lines();
     return {core.counters, outbound.lost};
 }
 
