@@ -108,10 +108,15 @@ void flush_effects(RunState& state, Network* network, Audio* audio) {
                           message.reliable);
     }
     state.outbox.clear();
-    if (audio != nullptr && !state.sounds.empty()) {
+    if (audio != nullptr && audio->stream != nullptr && !state.sounds.empty()) {
+        // Synthesis (on a cache miss) happens here, before the lock: the audio thread waits
+        // only while the voices are added.
+        std::vector<SoundMixer::Samples> ready;
+        ready.reserve(state.sounds.size());
+        for (const SoundCue& cue : state.sounds)
+            ready.push_back(audio->effects.get(cue.effect, static_cast<unsigned>(cue.variant)));
         audio->with_mixer([&](SoundMixer& mixer) {
-            for (const SoundCue& cue : state.sounds)
-                mixer.play(cue.effect, static_cast<unsigned>(cue.variant));
+            for (SoundMixer::Samples& samples : ready) mixer.play(std::move(samples));
         });
     }
     state.sounds.clear();
@@ -236,11 +241,14 @@ KeyState held_keys(const RunState& state) {
 // Builds this iteration's frame, sets the music level for the game state and draws it.
 void present(RunState& state, Renderer& renderer, Audio* audio, double now) {
     AudioView settings; // no stream: "AUDIO UNAVAILABLE"
-    if (audio != nullptr)
-        audio->with_mixer([&](SoundMixer& mixer) { settings = audio_view(mixer); });
+    // One lock per frame: the level depends on the game state alone, not on the frame.
+    if (audio != nullptr) {
+        audio->with_mixer([&](SoundMixer& mixer) {
+            settings = audio_view(mixer);
+            mixer.music_level = music_level(state);
+        });
+    }
     const Frame frame = build_frame(state, now, settings);
-    if (audio != nullptr)
-        audio->with_mixer([&](SoundMixer& mixer) { mixer.music_level = music_level(state); });
     renderer.draw(frame);
 }
 
