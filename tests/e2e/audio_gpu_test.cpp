@@ -1,8 +1,8 @@
 // What the client plays, heard through SDL's disk audio driver: the device writes its raw
 // stream (32-bit float, at the rate and channel count the device chose, 44.1 kHz stereo
-// here) to a file, which is read back here. The client looks for its music next to its
-// executable, so a copy of the executable without the audio folder beside it plays the
-// effects alone.
+// here, converted by SDL from the client's 24 kHz mono) to a file, which is read back here.
+// The client looks for its music next to its executable, so a copy of the executable
+// without the audio folder beside it plays the effects alone.
 #include "tests/e2e/e2e.h"
 
 #include <algorithm>
@@ -67,11 +67,16 @@ TEST_F(Audio, MusicAndEffectsReachTheDeviceWithinTheLimit) {
         bool music;
         bool against_server; // auto-combat: shots, hits and kills
         bool audible;
+        float limit; // the peak stays below this
     };
+    // The mixer clamps to 0.95. The music is smooth, so after SDL's band-limited conversion
+    // it stays below full scale. Effects are noise-rich and may be clipped, and their
+    // inter-sample peaks ring past full scale after conversion (1.02 seen in this fight,
+    // 1.44 for six explosions at once), so for them the bound is a loose one.
     const Case cases[] = {
-        {"demo with music", true, false, true},
-        {"demo without music", false, false, false},
-        {"combat without music", false, true, true},
+        {"demo with music", true, false, true, 1.0f},
+        {"demo without music", false, false, false, 1.0f},
+        {"combat without music", false, true, true, 1.5f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,9 +109,7 @@ TEST_F(Audio, MusicAndEffectsReachTheDeviceWithinTheLimit) {
 
         const Stream stream = read_stream(raw);
         ASSERT_GT(stream.samples, 10000u) << "the device ran for seconds";
-        // The client converts to the device's rate itself, so the file holds the mixer's
-        // clamp exactly (SDL's own resampler rang past it, up to 0.993 on combat effects).
-        EXPECT_LE(stream.peak, 0.95f);
+        EXPECT_LT(stream.peak, c.limit);
         if (c.audible) {
             EXPECT_GT(stream.audible, stream.samples / 100) << "peak " << stream.peak;
         } else {
