@@ -24,15 +24,6 @@ Audio::Audio() {
         std::cerr << "Audio unavailable: " << SDL_GetError() << '\n';
         return;
     }
-    // The stream takes samples at the device's own rate, converted here, so SDL only has to
-    // copy mono to the device's channels and the mixer's limit reaches the device intact.
-    SDL_AudioSpec device{};
-    if (SDL_GetAudioDeviceFormat(SDL_GetAudioStreamDevice(stream), &device, nullptr) &&
-        device.freq > 0) {
-        const SDL_AudioSpec input{SDL_AUDIO_F32, 1, device.freq};
-        if (SDL_SetAudioStreamFormat(stream, &input, nullptr))
-            resampler = SoundResampler(sound_sample_rate, device.freq);
-    }
     SDL_ResumeAudioStreamDevice(stream);
 }
 
@@ -42,8 +33,7 @@ void SDLCALL Audio::feed(void* userdata, SDL_AudioStream* stream, int additional
     float buffer[512];
     while (additional_amount > 0) {
         const int count = std::min((additional_amount + 3) / 4, 512);
-        audio.resampler.render(audio.mixer,
-                               std::span<float>(buffer, static_cast<std::size_t>(count)));
+        audio.mixer.render(std::span<float>(buffer, static_cast<std::size_t>(count)));
         if (!SDL_PutAudioStreamData(stream, buffer, count * 4)) break;
         additional_amount -= count * 4;
     }

@@ -1,10 +1,11 @@
-// Sound output: one SDL audio stream on the default playback device, mono 32-bit float,
-// pulling from the mixer (24 kHz) through a linear resampler to the device's rate on SDL's
-// audio thread. The main thread touches the mixer only under the stream's lock.
+// Sound output: one SDL audio stream on the default playback device, mono 32-bit float at
+// the mixer's 24 kHz, pulled from the mixer on SDL's audio thread; SDL converts it to the
+// device. The main thread touches the mixer only under the stream's lock, and synthesises
+// effects (through the cache) before taking it.
 #pragma once
 
+#include "sound/sound_cache.h"
 #include "sound/sound_mixer.h"
-#include "sound/sound_resampler.h"
 
 #include <SDL3/SDL.h>
 
@@ -40,7 +41,7 @@ class Audio {
 
     SDL_AudioStream* stream = nullptr;
     SoundMixer mixer;
-    SoundResampler resampler; // 1:1 until the device's rate is known
+    SoundCache effects; // main thread only, never under the lock
 
   private:
     void load_music();

@@ -90,10 +90,15 @@ void flush_effects(RunState& state, Network* network, Audio* audio) {
                           message.reliable);
     }
     state.outbox.clear();
-    if (audio != nullptr && !state.sounds.empty()) {
+    if (audio != nullptr && audio->stream != nullptr && !state.sounds.empty()) {
+        // Synthesis (on a cache miss) happens here, before the lock: the audio thread waits
+        // only while the voices are added.
+        std::vector<SoundMixer::Samples> ready;
+        ready.reserve(state.sounds.size());
+        for (const SoundCue& cue : state.sounds)
+            ready.push_back(audio->effects.get(cue.effect, static_cast<unsigned>(cue.variant)));
         audio->with_mixer([&](SoundMixer& mixer) {
-            for (const SoundCue& cue : state.sounds)
-                mixer.play(cue.effect, static_cast<unsigned>(cue.variant));
+            for (SoundMixer::Samples& samples : ready) mixer.play(std::move(samples));
         });
     }
     state.sounds.clear();

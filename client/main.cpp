@@ -133,11 +133,14 @@ void service_network(RunState& state, Network& network, Audio* audio, double now
 // Builds this iteration's frame, sets the music level for the game state and draws it.
 void present(RunState& state, Renderer& renderer, Audio* audio, double now) {
     AudioView settings; // no stream: "AUDIO UNAVAILABLE"
-    if (audio != nullptr)
-        audio->with_mixer([&](SoundMixer& mixer) { settings = audio_view(mixer); });
+    // One lock per frame: the level depends on the game state alone, not on the frame.
+    if (audio != nullptr) {
+        audio->with_mixer([&](SoundMixer& mixer) {
+            settings = audio_view(mixer);
+            mixer.music_level = music_level(state);
+        });
+    }
     const Frame frame = build_frame(state, now, settings);
-    if (audio != nullptr)
-        audio->with_mixer([&](SoundMixer& mixer) { mixer.music_level = music_level(state); });
     renderer.draw(frame);
 }
 

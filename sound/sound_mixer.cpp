@@ -1,8 +1,7 @@
 #include "sound/sound_mixer.h"
 
 #include <algorithm>
-
-#include "sound/sound_samples.h"
+#include <utility>
 
 namespace kestrel {
 namespace {
@@ -31,12 +30,12 @@ void clamp_all(std::span<float> out, float limit) {
 
 } // namespace
 
-void SoundMixer::play(int effect, unsigned variant) {
+void SoundMixer::play(Samples samples) {
     if (!effects_on) return;
     if (voices.size() >= max_voices) {
         voices.erase(voices.begin(), voices.begin() + dropped_voices);
     }
-    voices.push_back(Voice{sound_samples(effect, variant), 0});
+    voices.push_back(Voice{std::move(samples), 0});
 }
 
 void SoundMixer::render(std::span<float> out) {
@@ -65,9 +64,9 @@ void SoundMixer::render(std::span<float> out) {
     const float gain = effects_level * effects_volume;
     for (Voice& voice : voices) {
         if (voice.finished()) continue;
-        const std::size_t left = voice.samples.size() - voice.position;
+        const std::size_t left = voice.samples->size() - voice.position;
         const std::size_t n = std::min(left, out.size());
-        add_scaled(out.data(), voice.samples.data() + voice.position, n, gain);
+        add_scaled(out.data(), voice.samples->data() + voice.position, n, gain);
         voice.position += n;
     }
 

@@ -5,17 +5,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 namespace kestrel {
 
 struct SoundMixer {
+    // A whole effect, rendered in advance and never changed afterwards, so voices playing
+    // the same effect (and the cache that made it) share one buffer.
+    using Samples = std::shared_ptr<const std::vector<float>>;
+
     struct Voice {
-        std::vector<float> samples; // the whole effect, rendered when it was triggered
+        Samples samples;            // never null
         std::uint64_t position = 0; // next sample to play
 
-        bool finished() const { return position >= samples.size(); }
+        bool finished() const { return position >= samples->size(); }
     };
 
     // Beyond this many voices the oldest few are dropped to make room.
@@ -38,8 +43,9 @@ struct SoundMixer {
     float music_volume = 1.0f;   // player's setting, 0..1
     float effects_volume = 1.0f; // player's setting, 0..1
 
-    // Starts effect `effect` refined by `variant`; nothing when effects are off.
-    void play(int effect, unsigned variant);
+    // Starts a voice on `samples` (not null); nothing when effects are off. Only adds a
+    // reference: the synthesis happens before, outside the lock (see SoundCache).
+    void play(Samples samples);
 
     // Fills `out` with the next samples: smoothed music plus every voice, clamped to
     // -output_limit..output_limit. Finished voices are removed afterwards, the others keep

@@ -1,5 +1,5 @@
-// Sound effects synthesised in code. Every effect is rendered whole when it is triggered, so
-// the audio callback only has to sum finished sample buffers.
+// Sound effects synthesised in code. Every effect is rendered whole before it plays (once per
+// effect and variant, through SoundCache), so the audio callback only sums finished buffers.
 #pragma once
 
 #include <vector>
