@@ -105,8 +105,10 @@ void service_network(RunState& state, Network& network, Audio* audio, double now
     for (int handled = 0; handled < 256; ++handled) {
         ENetEvent event{};
         const int result = enet_host_service(network.host, &event, 0);
-        if (result < 0) throw std::runtime_error("network service failure");
-        if (result == 0) break;
+        // A failed socket send (an outage: no route, Wi-Fi gone) is not the end of the run:
+        // nothing is pending this iteration, and the connection time-out or ENet's own
+        // disconnect decides whether the game is over.
+        if (result <= 0) break;
         std::optional<PacketGuard> guard;
         if (event.type == ENET_EVENT_TYPE_RECEIVE) guard.emplace(event.packet);
         if (event.peer != network.peer) throw std::runtime_error("unexpected network peer");

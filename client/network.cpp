@@ -45,6 +45,8 @@ void Network::send(Type type, const Writer& payload, const HandoffClient& handof
         return;
     }
     ENetPacket* message = make_packet(bytes, reliable);
+    // ENet only queues here; it refuses a peer that is not connected, never a network that
+    // is down (a failed socket send shows up in the service call instead).
     if (enet_peer_send(peer, channel, message) != 0) {
         enet_packet_destroy(message);
         throw std::runtime_error("packet send failure");

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrel {
@@ -36,11 +37,14 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 // The temporary file must be on stable storage before the rename makes it the profile;
-// otherwise a power cut after the rename could leave a renamed but empty file.
+// otherwise a power cut after the rename could leave a renamed but empty file. The token
+// is the player's login, so the file is the owner's alone: the creation mode does not
+// apply to a ".tmp" left behind by an earlier save, hence the explicit fchmod.
 void write_durably(const std::string& path, const Bytes& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw std::runtime_error("cannot save profile");
-    const bool written = write_all(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    const bool written =
+        ::fchmod(fd, 0600) == 0 && write_all(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) throw std::runtime_error("cannot save profile");
 }

@@ -27,8 +27,9 @@ Credentials load_profile(const std::string& path);
 Credentials complete_profile(Credentials credentials, const std::string& name,
                              const std::string& party);
 
-// Writes the record through path + ".tmp" and renames it over path. Nothing when path is
-// empty. Throws "cannot save profile" when the temporary file cannot be written and
+// Writes the record through path + ".tmp" and renames it over path, readable and
+// writable by the owner only (0600) whatever the umask or an old ".tmp" said. Nothing
+// when path is empty. Throws "cannot save profile" when the temporary file cannot be written and
 // flushed, or the platform's error text when the rename is refused.
 void save_profile(const std::string& path, const Credentials& credentials);
 

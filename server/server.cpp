@@ -9,6 +9,7 @@
 #include <random>
 #include <span>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "server/outbound.h"
@@ -231,7 +232,10 @@ ServerRun run_server(const ServerOptions& options, const std::atomic<bool>& stop
             if (handled + 1 >= max_events_per_wait) break;
             result = enet_host_service(enet.host, &event, 0);
         }
-        if (result < 0) throw std::runtime_error("ENet service failure");
+        // A failed socket send is an outage that ENet's time-outs sort out per peer. The
+        // failing call returns before it waits, so the wait is made up here to keep the
+        // loop from spinning while the network is gone.
+        if (result < 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
         for (const auto& [peer, receipt] : receipts.take_confirmed()) core.confirm(peer, receipt);
 
         const std::int64_t now = since(start);

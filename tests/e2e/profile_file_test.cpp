@@ -116,6 +116,21 @@ TEST_F(ProfileFile, AnUnwritableLocationEndsTheRun) {
     EXPECT_EQ(outcome.out, "");
 }
 
+TEST_F(ProfileFile, TheSavedFileIsTheOwnersAlone) {
+    // A first save, then one replacing a world-readable profile through a stale ".tmp" that
+    // anyone may write (the creation mode alone would leave that one as it was).
+    for (const bool replacing : {false, true}) {
+        if (replacing) {
+            fs::permissions(path, fs::perms(0644));
+            std::ofstream(path + ".tmp") << "stale";
+            fs::permissions(path + ".tmp", fs::perms(0666));
+        }
+        ASSERT_EQ(demo().status, 0);
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+            << "replacing=" << replacing;
+    }
+}
+
 TEST_F(ProfileFile, HeadlessWithoutAProfileFileTouchesNothing) {
     // The per-user preference directory would live below XDG_DATA_HOME.
     setenv("XDG_DATA_HOME", dir.c_str(), 1);
