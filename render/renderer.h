@@ -27,8 +27,10 @@ class Renderer {
     SDL_Window* window() const;
 
     // Renders and presents one frame. The sector mesh is rebuilt only when the sector's id or
-    // revision changed. Throws with SDL's error text, "world geometry capacity exceeded" (the
-    // cached mesh stays) or "dynamic geometry capacity exceeded" (nothing is drawn).
+    // revision changed; the buffers of the per-frame geometry grow when a frame needs more
+    // and keep that size. Throws with SDL's error text, "world geometry capacity exceeded" (the
+    // cached mesh stays) or "dynamic geometry capacity exceeded" (nothing is drawn; a guard far
+    // above the largest frame any valid state builds).
     void draw(const Frame& frame);
 
     // Saves the last drawn 640x360 image, before scaling, as a PNG file.

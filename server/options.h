@@ -29,7 +29,8 @@ struct ServerOptions {
     std::uint64_t seed = 0x6B1F39A42;
     std::uint32_t enemies = 6;
     std::uint32_t items = 4;
-    std::uint32_t crowd = 0; // passive wanderers per sector
+    std::uint32_t crowd = 0;   // passive wanderers per sector
+    bool fallen_crowd = false; // the crowd lies fallen instead (kind 5, health 0, death timer)
     bool help = false;
     FaultOptions faults;
 
