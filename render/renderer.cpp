@@ -28,23 +28,10 @@ namespace {
 
 constexpr std::uint32_t world_capacity = 65536; // vertices; 2,621,440 bytes
 
-// The most vertices one frame can build from any state the server may legally send, every
-// part at its worst at once:
-//   entities      368 x 444 = 163,392  (a snapshot's 368, each at most a dead sentinel:
-//                                        smoke 5 x 48 + spark 7 x 6 + 3 rects + 3 ellipses)
-//   portal rings   16 x 6   =      96
-//   text        2,560 x 210 = 537,600  (a character is at most 35 squares; the longest lines
-//                                        add up to 2,415: bars and notices 201, sector lines
-//                                        with 16 portal hints and letters 748, adventure with
-//                                        8 teammates 741, expedition 315, crew panel 410)
-//   rectangles  1,648 x 6   =   9,888  (minimap 1,024 cells, a radar blip for each of the
-//                                        368 entity ids, 256 for every other box and bar)
-constexpr std::uint32_t worst_frame = 368 * 444 + 16 * 6 + 2560 * 210 + 1648 * 6; // 710,976
-// Far above that, so only a broken builder ever meets it: 1,048,576 vertices, 40 MiB.
-constexpr std::uint32_t dynamic_limit = std::bit_ceil(worst_frame);
 // Enough for every ordinary frame; busier ones grow the buffers by powers of two.
 constexpr std::uint32_t dynamic_start = 131072; // vertices; 5,242,880 bytes
-constexpr std::size_t dynamic_reserve = 30000;  // at least; the list keeps what busier frames grew
+static_assert(dynamic_vertex_limit == 1048576 && dynamic_vertex_limit >= dynamic_start);
+constexpr std::size_t dynamic_reserve = 30000; // at least; the list keeps what busier frames grew
 constexpr std::uint32_t scene_bytes = scene_width * scene_height * 4;
 
 [[noreturn]] void fail_sdl() {
@@ -307,7 +294,7 @@ SDL_GPUTransferBuffer* Renderer::Impl::transfer_buffer(std::uint32_t vertices) {
     return check(SDL_CreateGPUTransferBuffer(gpu_device, &info));
 }
 
-// Makes room for a frame of `vertices` (at most dynamic_limit) in the dynamic and upload
+// Makes room for a frame of `vertices` (at most dynamic_vertex_limit) in the dynamic and upload
 // buffers, doubling them as often as needed; they stay that large for later frames. When
 // creating fails the old pair is kept.
 void Renderer::Impl::grow_dynamic(std::uint32_t vertices) {
@@ -426,7 +413,7 @@ void Renderer::draw(const Frame& frame) {
         entity_pass(vertices, frame.entities, *frame.sector, frame.yaw, frame.time);
     const auto split = static_cast<std::uint32_t>(vertices.size()); // 3D part first, then 2D
     overlay_pass(vertices, frame);
-    if (vertices.size() > dynamic_limit)
+    if (vertices.size() > dynamic_vertex_limit)
         throw std::runtime_error("dynamic geometry capacity exceeded");
     const auto total = static_cast<std::uint32_t>(vertices.size());
     r.grow_dynamic(total); // before any command, so a failure records nothing
