@@ -24,6 +24,7 @@
 #include "fuzz/fuzz_input.h"
 #include "fuzz/same.h"
 #include "render/entity_mesh.h"
+#include "render/frame.h"
 #include "render/overlay.h"
 #include "render/world_mesh.h"
 
@@ -145,10 +146,11 @@ bool epoch_route(Type type) {
     }
 }
 
-// The renderer's vertex buffer sizes (render/renderer.cpp): a frame that needs more ends
-// the run with a capacity error, which no message the server may send should cause.
+// The world mesh buffer's size (render/renderer.cpp): a sector that needs more ends the run
+// with a capacity error. The per-frame buffers grow instead, up to a guard above
+// max_frame_vertices (render/frame.h), the bound every frame must keep, whatever the server
+// sent.
 constexpr std::size_t world_capacity = 65536;
-constexpr std::size_t dynamic_capacity = 131072;
 
 // The sector whose world mesh was built last, as the renderer caches it.
 struct MeshKey {
@@ -169,7 +171,7 @@ void present(RunState& state, double now, MeshKey& key) {
     if (frame.sector && !frame.transition)
         entity_pass(vertices, frame.entities, *frame.sector, frame.yaw, frame.time);
     overlay_pass(vertices, frame);
-    KESTREL_FUZZ_CHECK(vertices.size() <= dynamic_capacity);
+    KESTREL_FUZZ_CHECK(vertices.size() <= max_frame_vertices);
 }
 
 void check(RunState& state, const RunState& before, const Header& header) {

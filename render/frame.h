@@ -15,6 +15,20 @@
 
 namespace kestrel {
 
+// The most vertices the per-frame list (entities, then the overlay) can hold for any state
+// the server may legally send, every part at its worst at once:
+//   entities      368 x 444 = 163,392  (a snapshot's 368, each at most a dead sentinel:
+//                                        smoke 5 x 48 + spark 7 x 6 + 3 rects + 3 ellipses)
+//   portal rings   16 x 6   =      96
+//   text        2,560 x 210 = 537,600  (a character is at most 35 squares; the longest lines
+//                                        add up to 2,415: bars and notices 201, sector lines
+//                                        with 16 portal hints and letters 748, adventure with
+//                                        8 teammates 741, expedition 315, crew panel 410)
+//   rectangles  1,648 x 6   =   9,888  (minimap 1,024 cells, a radar blip for each of the
+//                                        368 entity ids, 256 for every other box and bar)
+inline constexpr std::uint32_t max_frame_vertices =
+    368 * 444 + 16 * 6 + 2560 * 210 + 1648 * 6; // 710,976
+
 struct Frame {
     const Sector* sector = nullptr; // null: nothing of the world is drawn, the cached mesh stays
     std::vector<DrawEntity> entities;

@@ -2,6 +2,7 @@
 
 #include <SDL3/SDL.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -25,8 +26,11 @@
 namespace kestrel {
 namespace {
 
-constexpr std::uint32_t world_capacity = 65536;    // vertices; 2,621,440 bytes
-constexpr std::uint32_t dynamic_capacity = 131072; // vertices; 5,242,880 bytes
+constexpr std::uint32_t world_capacity = 65536; // vertices; 2,621,440 bytes
+
+// Enough for every ordinary frame; busier ones grow the buffers by powers of two.
+constexpr std::uint32_t dynamic_start = 131072; // vertices; 5,242,880 bytes
+static_assert(dynamic_vertex_limit == 1048576 && dynamic_vertex_limit >= dynamic_start);
 constexpr std::size_t dynamic_reserve = 30000; // at least; the list keeps what busier frames grew
 constexpr std::uint32_t scene_bytes = scene_width * scene_height * 4;
 
@@ -116,6 +120,7 @@ struct Renderer::Impl {
     SDL_GPUBuffer* world_buffer = nullptr;
     SDL_GPUBuffer* dynamic_buffer = nullptr;
     SDL_GPUTransferBuffer* upload_buffer = nullptr;
+    std::uint32_t dynamic_capacity = 0; // vertices that dynamic_buffer and upload_buffer hold
     WorldKey world_key;
     std::uint32_t world_vertex_count = 0;
     // The per-frame list, kept between frames so a busy frame does not allocate and fault
@@ -136,6 +141,8 @@ struct Renderer::Impl {
                             SDL_GPUTextureUsageFlags usage, std::uint32_t width,
                             std::uint32_t height, std::uint32_t layers);
     SDL_GPUBuffer* vertex_buffer(std::uint32_t vertices);
+    SDL_GPUTransferBuffer* transfer_buffer(std::uint32_t vertices);
+    void grow_dynamic(std::uint32_t vertices);
     void upload_atlas();
 };
 
@@ -280,6 +287,35 @@ SDL_GPUBuffer* Renderer::Impl::vertex_buffer(std::uint32_t vertices) {
     return check(SDL_CreateGPUBuffer(gpu_device, &info));
 }
 
+SDL_GPUTransferBuffer* Renderer::Impl::transfer_buffer(std::uint32_t vertices) {
+    SDL_GPUTransferBufferCreateInfo info{};
+    info.usage = SDL_GPU_TRANSFERBUFFERUSAGE_UPLOAD;
+    info.size = vertices * static_cast<std::uint32_t>(sizeof(Vertex));
+    return check(SDL_CreateGPUTransferBuffer(gpu_device, &info));
+}
+
+// Makes room for a frame of `vertices` (at most dynamic_vertex_limit) in the dynamic and upload
+// buffers, doubling them as often as needed; they stay that large for later frames. When
+// creating fails the old pair is kept.
+void Renderer::Impl::grow_dynamic(std::uint32_t vertices) {
+    if (vertices <= dynamic_capacity) return;
+    const std::uint32_t capacity = std::bit_ceil(vertices);
+    SDL_GPUBuffer* buffer = vertex_buffer(capacity);
+    SDL_GPUTransferBuffer* upload = nullptr;
+    try {
+        upload = transfer_buffer(capacity);
+    } catch (...) {
+        SDL_ReleaseGPUBuffer(gpu_device, buffer);
+        throw;
+    }
+    // Frames still in flight may read the old pair: SDL destroys it once the GPU is done.
+    SDL_ReleaseGPUBuffer(gpu_device, dynamic_buffer);
+    SDL_ReleaseGPUTransferBuffer(gpu_device, upload_buffer);
+    dynamic_buffer = buffer;
+    upload_buffer = upload;
+    dynamic_capacity = capacity;
+}
+
 void Renderer::Impl::upload_atlas() {
     const std::vector<std::uint8_t> atlas = make_atlas();
     void* mapped = check(SDL_MapGPUTransferBuffer(gpu_device, upload_buffer, false));
@@ -342,11 +378,11 @@ Renderer::Renderer(bool hidden) : impl_(std::make_unique<Impl>()) {
     const SDL_GPUSamplerCreateInfo sampler{}; // nearest everywhere, repeat on every axis
     r.atlas_sampler = check(SDL_CreateGPUSampler(r.gpu_device, &sampler));
     r.world_buffer = r.vertex_buffer(world_capacity);
-    r.dynamic_buffer = r.vertex_buffer(dynamic_capacity);
-    SDL_GPUTransferBufferCreateInfo upload{};
-    upload.usage = SDL_GPU_TRANSFERBUFFERUSAGE_UPLOAD;
-    upload.size = dynamic_capacity * static_cast<std::uint32_t>(sizeof(Vertex));
-    r.upload_buffer = check(SDL_CreateGPUTransferBuffer(r.gpu_device, &upload));
+    // The upload buffer also carries the atlas and the world mesh, both smaller than this.
+    static_assert(dynamic_start >= world_capacity && dynamic_start * sizeof(Vertex) >= atlas_bytes);
+    r.dynamic_buffer = r.vertex_buffer(dynamic_start);
+    r.upload_buffer = r.transfer_buffer(dynamic_start);
+    r.dynamic_capacity = dynamic_start;
 
     r.upload_atlas();
 }
@@ -377,9 +413,10 @@ void Renderer::draw(const Frame& frame) {
         entity_pass(vertices, frame.entities, *frame.sector, frame.yaw, frame.time);
     const auto split = static_cast<std::uint32_t>(vertices.size()); // 3D part first, then 2D
     overlay_pass(vertices, frame);
-    if (vertices.size() > dynamic_capacity)
+    if (vertices.size() > dynamic_vertex_limit)
         throw std::runtime_error("dynamic geometry capacity exceeded");
     const auto total = static_cast<std::uint32_t>(vertices.size());
+    r.grow_dynamic(total); // before any command, so a failure records nothing
 
     PendingCommands commands(check(SDL_AcquireGPUCommandBuffer(r.gpu_device)));
     // Null while the window cannot present (hidden, minimised): only the blit is skipped.

@@ -4,14 +4,21 @@
 // GPU API; the geometry comes from the pure builders of this folder.
 #pragma once
 
+#include <bit>
+#include <cstdint>
 #include <memory>
 #include <string>
+
+#include "render/frame.h"
 
 struct SDL_Window;
 
 namespace kestrel {
 
-struct Frame;
+// The most vertices one frame's per-frame geometry may have: a guard far above
+// max_frame_vertices, the largest frame any valid state builds (1,048,576 vertices, 40 MiB).
+// Its buffers start at 131,072 vertices and grow by powers of two up to this.
+inline constexpr std::uint32_t dynamic_vertex_limit = std::bit_ceil(max_frame_vertices);
 
 class Renderer {
   public:
@@ -27,8 +34,10 @@ class Renderer {
     SDL_Window* window() const;
 
     // Renders and presents one frame. The sector mesh is rebuilt only when the sector's id or
-    // revision changed. Throws with SDL's error text, "world geometry capacity exceeded" (the
-    // cached mesh stays) or "dynamic geometry capacity exceeded" (nothing is drawn).
+    // revision changed; the buffers of the per-frame geometry grow when a frame needs more
+    // and keep that size. Throws with SDL's error text, "world geometry capacity exceeded" (the
+    // cached mesh stays) or "dynamic geometry capacity exceeded" (beyond dynamic_vertex_limit;
+    // nothing is drawn).
     void draw(const Frame& frame);
 
     // Saves the last drawn 640x360 image, before scaling, as a PNG file.

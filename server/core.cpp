@@ -483,7 +483,7 @@ ServerCore::ServerCore(const ServerOptions& server_options, std::uint64_t seed_e
     : options(server_options), world(make_world(server_options.seed)), entropy(seed_entropy) {
     if (!options.faults.fault.empty()) fault = find_fault(options.faults.fault);
     token = mix64(options.seed ^ 0x7E57AB1E) | 1;
-    game_start(world, {options.enemies, options.items, options.crowd});
+    game_start(world, {options.enemies, options.items, options.crowd, options.fallen_crowd});
 }
 
 void ServerCore::connect(PeerId peer) {

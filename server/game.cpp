@@ -15,7 +15,7 @@ namespace kestrel {
 
 void game_start(WorldState& world, const GameSettings& settings) {
     populate(world, settings);
-    crowd_start(world, settings.crowd);
+    crowd_start(world, settings.crowd, settings.fallen_crowd);
 }
 
 void game_enter(WorldState& world, PlayerState& player, Outbox& out) {

@@ -25,6 +25,7 @@ struct GameSettings {
     std::uint32_t enemies = 0; // per sector, from --enemies
     std::uint32_t items = 0;   // per sector, from --items
     std::uint32_t crowd = 0;   // per sector, from --crowd
+    bool fallen_crowd = false; // from --fallen-crowd
 };
 
 // A message from the rules to clients. The channel follows from the type: CombatEvent and

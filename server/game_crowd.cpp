@@ -68,7 +68,7 @@ bool is_wanderer(const Entity& entity) {
     return entity.record.kind == entity_kind::player; // players themselves live elsewhere
 }
 
-void crowd_start(WorldState& world, std::uint32_t count) {
+void crowd_start(WorldState& world, std::uint32_t count, bool fallen) {
     if (count == 0) return;
     const std::vector<Sector> sectors = world.sectors;
     for (const Sector& sector : sectors) {
@@ -81,11 +81,17 @@ void crowd_start(WorldState& world, std::uint32_t count) {
             const auto offset = [](std::uint64_t bits) {
                 return static_cast<std::int32_t>(bits % (cell_unit / 2)) - cell_unit / 4;
             };
-            Entity& wanderer = add_entity(world, sector.id, entity_kind::player, wanderer_type,
-                                          centre_x(cell) + offset(roll >> 20),
-                                          centre_y(cell) + offset(roll >> 40));
-            wanderer.record.health = wanderer_health;
+            Entity& wanderer = add_entity(
+                world, sector.id, fallen ? fallen_kind : entity_kind::player, wanderer_type,
+                centre_x(cell) + offset(roll >> 20), centre_y(cell) + offset(roll >> 40));
             wanderer.record.state = static_cast<std::uint16_t>(i % 5); // suit colour
+            if (fallen) {
+                wanderer.record.health = 0;
+                wanderer.record.cooldown =
+                    static_cast<std::uint16_t>(fallen_timer - i % fallen_timer);
+                continue;
+            }
+            wanderer.record.health = wanderer_health;
             new_heading(world, wanderer);
         }
     }
@@ -97,6 +103,12 @@ void crowd_tick(WorldState& world) {
         if (player.placed()) watched.push_back(player.sector);
     if (watched.empty()) return;
     for (Entity& entity : world.entities) {
+        if (entity.record.kind == fallen_kind) { // nothing else in the world is of this kind
+            entity.record.cooldown = entity.record.cooldown > 1
+                                         ? static_cast<std::uint16_t>(entity.record.cooldown - 1)
+                                         : fallen_timer;
+            continue;
+        }
         if (!is_wanderer(entity)) continue;
         if (std::find(watched.begin(), watched.end(), entity.sector) == watched.end()) continue;
         if ((world.tick + entity.record.id) % wanderer_pace != 0) continue;

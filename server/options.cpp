@@ -85,6 +85,10 @@ ServerOptions parse_server_options(std::span<const std::string> arguments) {
             options.fire_report = true;
             continue;
         }
+        if (name == "--fallen-crowd") {
+            options.fallen_crowd = true;
+            continue;
+        }
         bool matched = false;
         for (const Flag& flag : flags) {
             if (name == flag.name) {
@@ -117,9 +121,9 @@ ServerOptions parse_server_options(std::span<const std::string> arguments) {
 
 std::string_view server_usage() {
     return "server [--port N] [--bind ADDR] [--seconds N] [--seed N] [--enemies N] [--items N]\n"
-           "       [--crowd N] [--loss-every N] [--delay-ms N] [--duplicate-chunks]\n"
-           "       [--reverse-chunks] [--early-chunks] [--abort-first-handoff] [--fault NAME]\n"
-           "       [--fire-report]\n";
+           "       [--crowd N] [--fallen-crowd] [--loss-every N] [--delay-ms N]\n"
+           "       [--duplicate-chunks] [--reverse-chunks] [--early-chunks]\n"
+           "       [--abort-first-handoff] [--fault NAME] [--fire-report]\n";
 }
 
 } // namespace kestrel

@@ -29,8 +29,9 @@ struct ServerOptions {
     std::uint64_t seed = 0x6B1F39A42;
     std::uint32_t enemies = 6;
     std::uint32_t items = 4;
-    std::uint32_t crowd = 0;  // passive wanderers per sector
-    bool fire_report = false; // print the fire bits each client sent, at the end
+    std::uint32_t crowd = 0;   // passive wanderers per sector
+    bool fallen_crowd = false; // the crowd lies fallen instead (kind 5, health 0, death timer)
+    bool fire_report = false;  // print the fire bits each client sent, at the end
     bool help = false;
     FaultOptions faults;
 
