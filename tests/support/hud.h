@@ -48,16 +48,20 @@ struct Shown {
     std::optional<Color> color = {};
     float scale = 1;
 };
-// Every line is drawn (or, with `shown` false, none of them is).
-inline void expect_shown(const std::vector<Vertex>& out, std::initializer_list<Shown> lines,
-                         bool shown = true) {
-    for (const Shown& s : lines) {
-        const std::size_t i = find_text(out, s.text, s.x, s.y, s.scale);
-        EXPECT_EQ(i != none, shown) << '"' << s.text << "\" at (" << s.x << ", " << s.y << ")";
-        if (shown && s.color) {
-            EXPECT_EQ(color_at(out, i), *s.color) << s.text;
-        }
-    }
+// Builder output with the lines it must show and those it must not.
+struct Case {
+    std::vector<Vertex> out;
+    std::initializer_list<Shown> shown, absent = {};
+};
+inline void expect_cases(std::initializer_list<Case> cases) {
+    for (const Case& c : cases)
+        for (const bool shown : {true, false})
+            for (const Shown& s : shown ? c.shown : c.absent) {
+                const std::size_t i = find_text(c.out, s.text, s.x, s.y, s.scale);
+                EXPECT_EQ(i != none, shown) << '"' << s.text << "\" at " << s.x << ", " << s.y;
+                EXPECT_EQ(color_at(c.out, i), shown && s.color ? *s.color : color_at(c.out, i))
+                    << s.text;
+            }
 }
 
 // Screen pixels of a vertex in device coordinates.
