@@ -191,9 +191,12 @@ TEST(WorldMesh, CellsWallsAndTheirCounts) {
     const float L = 204 / 255.0f, f = 0.25f, c = 2.5f;
     // clang-format off
     const std::array<Vec3, 4> expected[6] = {
-        {{{5, 7, f}, {6, 7, f}, {6, 8, f}, {5, 8, f}}}, {{{5, 7, c}, {6, 7, c}, {6, 8, c}, {5, 8, c}}},
-        {{{5, 7, f}, {5, 8, f}, {5, 8, c}, {5, 7, c}}}, {{{6, 8, f}, {6, 7, f}, {6, 7, c}, {6, 8, c}}},
-        {{{6, 7, f}, {5, 7, f}, {5, 7, c}, {6, 7, c}}}, {{{5, 8, f}, {6, 8, f}, {6, 8, c}, {5, 8, c}}}};
+        {{{5, 7, f}, {6, 7, f}, {6, 8, f}, {5, 8, f}}}, {{{5, 7, c}, {6, 7, c}, {6, 8, c},
+                                                          {5, 8, c}}},
+        {{{5, 7, f}, {5, 8, f}, {5, 8, c}, {5, 7, c}}}, {{{6, 8, f}, {6, 7, f}, {6, 7, c},
+                                                          {6, 8, c}}},
+        {{{6, 7, f}, {5, 7, f}, {5, 7, c}, {6, 7, c}}}, {{{5, 8, f}, {6, 8, f}, {6, 8, c},
+                                                          {5, 8, c}}}};
     // clang-format on
     for (int q = 0; q < 6; ++q) {
         EXPECT_EQ(corners(mesh, q), expected[q]) << q;
@@ -365,7 +368,8 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
         {entity(6), 0.55f, 0.8f, white, true}, {entity(6, 8), 0.55f, 0.8f, white, true},
         {entity(2, 8, 250), 1, 0.98f, {0.6f, 0.35f, 0.75f, 1}, true},
         {entity(2, 3), 0.55f, 0.8f, {0.5f, 0.7f, 1, 1}, true},
-        {entity(2, 1), 0.55f, 0.8f, {1, 0.4f, 0.3f, 1}, true}, {brute, 1, 0.98f, {1, 1, 0.5f, 1}, true},
+        {entity(2, 1), 0.55f, 0.8f, {1, 0.4f, 0.3f, 1}, true}, {brute, 1, 0.98f, {1, 1, 0.5f, 1},
+                                                                true},
         {entity(2, 14, 0), 1, 0.2f, {}, false}, {entity(3, 8, 0), 0.45f, 0.4f, {}, false},
         {entity(4, 8, 0), 0.12f, 0.12f, {}, false}};
     // clang-format on
