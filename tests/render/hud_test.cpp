@@ -46,27 +46,21 @@ TEST(Overlay, TransferScreenReplacesEveryOtherLayer) {
         {{out, {{"WORMHOLE TRANSIT", 140, 158, pale, 2}, {"DESTINATION / 77", 140, 183, cyan}}},
          {nowhere, {}, {{"DESTINATION / 0", 140, 183}}}});
     const Sector sector = generate(7, std::uint64_t{0x6B1F39A43}, {});
-    EXPECT_EQ(overlay({.sector = &sector,
-                       .blips = {{16, 16, 0}},
-                       .adventure = {.sequence = 5},
-                       .expedition_panel = 2,
-                       .transition = true,
-                       .destination = 77,
-                       .status_line = "WORMHOLE TRANSIT"}),
-              out);
+    // clang-format off
+    EXPECT_EQ(overlay({.sector = &sector, .blips = {{16, 16, 0}}, .adventure = {.sequence = 5},
+                       .expedition_panel = 2, .transition = true, .destination = 77,
+                       .status_line = "WORMHOLE TRANSIT"}), out);
+    // clang-format on
 }
 
 TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
     using namespace hud_color;
     const Sector sector = generate(7, std::uint64_t{0x6B1F39A43}, {});
-    const Frame frame{.sector = &sector,
-                      .blips = {{10, 12, 0.2f}},
-                      .adventure = {.sequence = 3},
-                      .expedition_panel = 1,
-                      .yaw = 5000,
-                      .health = 64,
-                      .ammo = 7,
+    // clang-format off
+    const Frame frame{.sector = &sector, .blips = {{10, 12, 0.2f}}, .adventure = {.sequence = 3},
+                      .expedition_panel = 1, .yaw = 5000, .health = 64, .ammo = 7,
                       .status_line = "AWAITING SERVER"};
+    // clang-format on
     V out = overlay(frame), part, mine;
     EXPECT_EQ(find_rect(out, 0, 0, 640, 18), 0u);
     EXPECT_EQ(out[0].color, (Color{0.025f, 0.045f, 0.055f, 1}));
@@ -90,9 +84,10 @@ TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
     const V preview = overlay({.local_preview = true}), dead = overlay({.health = 0});
     // clang-format off
     expect_cases({
-        {out, {{"DUSKHOLLOW", 10, 6, orange}, {"SECTOR / 7", 480, 6, cyan}, {"7", 185, 334, cyan, 2},
-               {"64", 59, 334, orange, 2}, {"HEALTH", 14, 335, pale}, {"AMMO", 153, 335, pale},
+        {out, {{"DUSKHOLLOW", 10, 6, orange}, {"SECTOR / 7", 480, 6, cyan}, {"AMMO", 153, 335},
+               {"HEALTH", 14, 335, pale}, {"64", 59, 334, orange, 2}, {"7", 185, 334, cyan, 2},
                {"AWAITING SERVER", 355, 338, pale}, {"1 PISTOL", 14, 308, pale}}},
+        {out, {{"AMMO", 153, 335, pale}}},
         {preview, {{"SECTOR / 0", 480, 6}, {"LOCAL PREVIEW", 355, 338}},
                   {{"CONNECTING", 355, 338}, {"X", 315, 174, {}, 2}, {"PICKUP", 270, 40, {}, 2}}},
         {overlay({.notice = "NAME: ACE", .hit_marker = true, .damage_flash = true,
@@ -281,13 +276,10 @@ V adventure(const AdventureState& s, float yaw = 0, std::uint16_t weapon = 1) {
 }
 Teammate mate(std::uint32_t id, std::string name, float x, float y, std::uint64_t sector = 77,
               std::uint16_t health = 80, std::uint8_t class_id = 0) {
-    return {.id = id,
-            .sector = sector,
-            .x = std::uint16_t(x * 256),
-            .y = std::uint16_t(y * 256),
-            .health = health,
-            .class_id = class_id,
-            .name = std::move(name)};
+    // clang-format off
+    return {.id = id, .sector = sector, .x = std::uint16_t(x * 256), .y = std::uint16_t(y * 256),
+            .health = health, .class_id = class_id, .name = std::move(name)};
+    // clang-format on
 }
 bool has_dot(const V& out, float x, float y, float yaw = 0) { // 5 x 5 on the minimap
     const Vec3 p = minimap_point(x, y, yaw);
@@ -301,15 +293,10 @@ TEST(AdventureHud, EveryLineWithItsStateAndColour) {
                                         mate(11, "BOB", 20, 16, 78, 100, 7)};
     const V teammates = adventure({.sequence = 1, .teammates = team});
     const V behind = adventure({.sequence = 1, .teammates = {mate(9, "ACE", 16, 20)}}, 49152);
-    const V markers = adventure({.sequence = 1,
-                                 .exit_x = 20 * 256,
-                                 .exit_y = 16 * 256,
-                                 .ping_x = 12 * 256,
-                                 .ping_y = 16 * 256,
-                                 .ping_active = 1,
-                                 .objective_flags = 2,
-                                 .ping_kind = 2});
     // clang-format off
+    const V markers = adventure({.sequence = 1, .exit_x = 20 * 256, .exit_y = 16 * 256,
+                                 .ping_x = 12 * 256, .ping_y = 16 * 256, .ping_active = 1,
+                                 .objective_flags = 2, .ping_kind = 2});
     expect_cases({
         {adventure({.sequence = 1, .salvage_carried = 12, .salvage_banked = 340, .progress = 2,
                     .goal = 3,
@@ -386,23 +373,15 @@ TEST(ExpeditionHud, LinesPanelsAndTheirStates) {
     const Shown yellow{"YELLOW FLOOR = HAZARD", 250, 18}, move{"HAZARD WARNING / MOVE", 250, 18},
         sentinel_line{"DEFEAT SENTINEL / CLEAR TARGET 1/1", 10, 226},
         ring{"RING INCOMING / FIND COVER", 160, 46};
-    ExpeditionState summary{.salvage_banked = 250,
-                            .secrets = 2,
-                            .objectives = 3,
-                            .revives = 1,
-                            .time_seconds = 125,
-                            .total_bank = 900,
-                            .total_objectives = 11,
-                            .total_secrets = 4,
-                            .contract_kind = 1,
-                            .contract_state = 3,
-                            .cosmetic_tier_before = 3,
-                            .cosmetic_tier_after = 3};
-    ExpeditionState complete = summary, fight{.boss_health = 50,
-                                              .boss_health_max = 200,
-                                              .attack_warning = 20,
-                                              .boss_phase = 2,
+    // clang-format off
+    ExpeditionState summary{.salvage_banked = 250, .secrets = 2, .objectives = 3, .revives = 1,
+                            .time_seconds = 125, .total_bank = 900, .total_objectives = 11,
+                            .total_secrets = 4, .contract_kind = 1, .contract_state = 3,
+                            .cosmetic_tier_before = 3, .cosmetic_tier_after = 3};
+    ExpeditionState complete = summary, fight{.boss_health = 50, .boss_health_max = 200,
+                                              .attack_warning = 20, .boss_phase = 2,
                                               .attack_kind = 1};
+    // clang-format on
     complete.contract_state = 2, complete.cosmetic_tier_after = 4;
     // The hazard line of theme 2 changes every 60 ticks; 2^32 - 1 is 75 mod 180.
     for (std::uint32_t tick : {0u, 59u, 60u, 119u, 120u, 179u, 180u, 240u, 0xFFFFFFFFu}) {
@@ -527,10 +506,9 @@ TEST(ExpeditionHud, NavigationGridColoursSelectionAndFollowing) {
     // clang-format off
     expect_cases({
         {out, {{"F8 NEXT / F9 SHARE DESTINATION / F7 CLOSE", 64, 72},
-               {"CYAN YOU / GREEN CLEARED / RED BOSS / GOLD WAYPOINT", 64,
-                284}, {"SECTOR 5 / DANGER 0", 374, 106},
-               {"UNEXPLORED PORTAL", 374, 125}, {"SENTINEL WARNING", 374, 145}, {"TEAMMATES 0", 374,
-                                                                                 185},
+               {"CYAN YOU / GREEN CLEARED / RED BOSS / GOLD WAYPOINT", 64, 284},
+               {"SECTOR 5 / DANGER 0", 374, 106}, {"UNEXPLORED PORTAL", 374, 125},
+               {"SENTINEL WARNING", 374, 145}, {"TEAMMATES 0", 374, 185},
                {"3", 218 + 24, 183 + 44, count}}},
         {expedition(s, 2, 1),
          {{"DISCOVERED", 374, 125}, {"SECTOR CLEARED", 374, 145}, {"TEAMMATES 3", 374, 185}}}});
@@ -561,10 +539,8 @@ TEST(ExpeditionHud, NavigationGridColoursSelectionAndFollowing) {
     EXPECT_NE(box(out, -5, 0), none);                   // (5, 3)
     EXPECT_EQ(box(out, 6, 0), none);                    // (16, 3): too far
     EXPECT_EQ(box(out, -10, -3), none);                 // the origin entry
-    expect_cases({{out,
-                   {{"SECTOR 40 / DANGER 7", 374, 106},
-                    {"EXPLORE / FIGHT", 374, 145},
-                    {"DEFEND RELAY", 374, 165}}}});
+    expect_cases({{out, {{"SECTOR 40 / DANGER 7", 374, 106}, {"EXPLORE / FIGHT", 374, 145}}}});
+    expect_cases({{out, {{"DEFEND RELAY", 374, 165}}}});
     for (const NavSector& edge : {nav(6, 6, 0), nav(6, 0, 5), nav(6, 5, 4)}) {
         s.navigation = {nav(5, 0, 0), edge};
         const bool moved = edge.column == 6 || edge.row == 5;
