@@ -81,7 +81,8 @@ TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
     }
     EXPECT_EQ(last + part.size(), out.size());
     mine_hud(mine, 0);
-    const V preview = overlay({.local_preview = true}), dead = overlay({.health = 0});
+    const V preview = overlay({.local_preview = true}), dead = overlay({.health = 0}),
+            alive = overlay({.health = 1});
     // clang-format off
     expect_cases({
         {out, {{"DUSKHOLLOW", 10, 6, orange}, {"SECTOR / 7", 480, 6, cyan}, {"AMMO", 153, 335},
@@ -94,10 +95,10 @@ TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
                   .banner_visible = true}),
          {{"X", 315, 174, white, 2}, {"PICKUP", 270, 40, cyan, 2}, {"NAME: ACE", 160, 220, white}}},
         {dead, {{"YOU DIED - RESPAWNING", 178, 176, orange, 2}}},
-        {overlay({.health = 1}), {}, {{"YOU DIED - RESPAWNING", 178, 176, {}, 2}}},
+        {alive, {}, {{"YOU DIED - RESPAWNING", 178, 176, {}, 2}}},
         {overlay({.weapon = 4, .muzzle_flash = true}), {{"4 LANDMINE / 30", 14, 308}}}});
-    // Damage flash on three sides, none without; the crosshair stays with the mine, but not
-    // when dead; the mine replaces the weapon sprite and its flash (layers 6 and 7).
+    // Damage flash on three sides, none without; the crosshair stays from health 1 and with
+    // the mine, but not when dead; the mine replaces the weapon sprite and flash (layers 6, 7).
     const V flash = overlay({.damage_flash = true}), landmine = overlay({.weapon = 4,
                                                                          .muzzle_flash = true});
     for (const Rect& r : {Rect{0, 18, 640, 6}, {0, 24, 6, 302}, {634, 24, 6, 302}}) {
@@ -108,6 +109,7 @@ TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
     for (const Rect& r : {Rect{316, 180, 3, 1}, {322, 180, 3, 1}, {320, 176, 1, 3},
                           {320, 182, 1, 3}}) {
         EXPECT_NE(find_rect(landmine, r[0], r[1], r[2], r[3]), none);
+        EXPECT_NE(find_rect(alive, r[0], r[1], r[2], r[3]), none);
         EXPECT_EQ(find_rect(dead, r[0], r[1], r[2], r[3]), none);
     }
     // clang-format on
