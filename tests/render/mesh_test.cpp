@@ -435,7 +435,8 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
     const V health = pass({entity(3, 4)}), ammo = pass({entity(3, 1)});
     ASSERT_EQ(health.size(), 3u * 6);
     ASSERT_EQ(ammo.size(), 4u * 6);
-    for (const Vertex& v : ammo) EXPECT_EQ(v.layer, 0);
+    for (const V* symbol : {&health, &ammo})
+        for (const Vertex& v : *symbol) EXPECT_EQ(v.layer, 0);
     EXPECT_EQ(rect(health, 0).color, (Color{0.12f, 0.15f, 0.18f, 1}));
     EXPECT_EQ(rect(health, 1).color, (Color{0.3f, 1, 0.3f, 1}));
     EXPECT_EQ(rect(ammo, 3).color, (Color{1, 0.65f, 0.15f, 1}));
