@@ -1,14 +1,10 @@
-// Reads a PNG back for the tests through tests/render/check_png.py, a decoder written apart
-// from the game's encoder (Python's zlib does the inflating), so a test never checks the
-// encoder with its own assumptions.
+// Reads a PNG back through tests/render/check_png.py, a decoder written apart from the game's
+// encoder (Python's zlib inflates), so no test checks the encoder with its own assumptions.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "tests/support/process.h"
 
@@ -17,14 +13,12 @@ namespace kestrel::test {
 struct DecodedPng {
     bool ok = false;
     std::string output; // the checker's "WIDTHxHEIGHT" line, or its error message
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
+    std::uint32_t width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
 
-    std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const {
-        const std::size_t i = (std::size_t{y} * width + x) * 4;
-        return std::uint32_t{rgba[i]} << 24 | std::uint32_t{rgba[i + 1]} << 16 |
-               std::uint32_t{rgba[i + 2]} << 8 | rgba[i + 3];
+    std::uint32_t pixel(auto x, auto y) const { // RGBA, R in the high byte
+        const std::size_t i = (std::size_t(y) * width + std::size_t(x)) * 4;
+        return std::uint32_t{rgba[i]} << 24 | rgba[i + 1] << 16 | rgba[i + 2] << 8 | rgba[i + 3];
     }
 };
 
@@ -34,8 +28,9 @@ inline DecodedPng read_png(const std::string& path) {
     const Outcome checked = run(
         "/usr/bin/env", {"python3", KESTREL_SOURCE_DIR "/tests/render/check_png.py", path, raw});
     png.output = checked.out + checked.err;
-    if (checked.status != 0) return png;
-    if (std::sscanf(checked.out.c_str(), "%ux%u", &png.width, &png.height) != 2) return png;
+    if (checked.status != 0 ||
+        std::sscanf(checked.out.c_str(), "%ux%u", &png.width, &png.height) != 2)
+        return png;
     std::ifstream in(raw, std::ios::binary);
     png.rgba.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     std::remove(raw.c_str());

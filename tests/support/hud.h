@@ -1,13 +1,11 @@
-// Finding what a HUD builder drew: the exact geometry that `text` or `screen_rect` would
-// have emitted for a string or rectangle (colour aside), searched in the builder's output.
+// Finding what a HUD builder drew: the exact geometry that `text` or `screen_rect` would have
+// emitted for a string or rectangle (colour aside), searched in the builder's output.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <optional>
-#include <string_view>
-#include <vector>
 
 #include "render/text.h"
 
@@ -15,72 +13,55 @@ namespace kestrel::test {
 
 constexpr std::size_t none = static_cast<std::size_t>(-1);
 
-// Index of the first vertex of `want` inside `out`, or `none`.
+// Index of the first vertex of `want` inside `out` from `from` on, or `none`.
 inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex>& want,
                         std::size_t from = 0) {
     const auto same = [](const Vertex& a, const Vertex& b) {
         return a.position == b.position && a.uv == b.uv && a.layer == b.layer;
     };
     if (want.empty() || from > out.size()) return none;
-    const auto begin = out.begin() + static_cast<std::ptrdiff_t>(from);
-    const auto it = std::search(begin, out.end(), want.begin(), want.end(), same);
+    const auto it = std::search(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(),
+                                want.begin(), want.end(), same);
     return it == out.end() ? none : static_cast<std::size_t>(it - out.begin());
 }
-
 inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
                              float scale = 1) {
     std::vector<Vertex> want;
     text(want, s, x, y, {}, scale);
     return find(out, want);
 }
-
-inline bool has_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
-                     float scale = 1) {
-    return find_text(out, s, x, y, scale) != none;
-}
-
 inline std::size_t find_rect(const std::vector<Vertex>& out, float x, float y, float w, float h,
                              float layer = 0) {
     std::vector<Vertex> want;
     screen_rect(want, x, y, w, h, {}, layer);
     return find(out, want);
 }
-
-// The colour of a drawn text or rectangle, or transparent black when it is not there.
-inline Color text_color(const std::vector<Vertex>& out, std::string_view s, float x, float y,
-                        float scale = 1) {
-    const std::size_t i = find_text(out, s, x, y, scale);
+// The colour of what was found at `i`, transparent black when nothing was.
+inline Color color_at(const std::vector<Vertex>& out, std::size_t i) {
     return i == none ? Color{0, 0, 0, 0} : out[i].color;
 }
 
-inline Color rect_color(const std::vector<Vertex>& out, float x, float y, float w, float h,
-                        float layer = 0) {
-    const std::size_t i = find_rect(out, x, y, w, h, layer);
-    return i == none ? Color{0, 0, 0, 0} : out[i].color;
-}
-
-// A line of text that must be drawn at (x, y), in `color` when one is given.
+// A line of text drawn at (x, y), in `color` when one is given.
 struct Shown {
     std::string_view text;
     float x, y;
     std::optional<Color> color = {};
     float scale = 1;
 };
-
-inline void expect_shown(const std::vector<Vertex>& out, std::initializer_list<Shown> lines) {
-    for (const Shown& s : lines) {
-        const std::size_t i = find_text(out, s.text, s.x, s.y, s.scale);
-        EXPECT_NE(i, none) << '"' << s.text << "\" at (" << s.x << ", " << s.y << ")";
-        if (i != none && s.color) {
-            EXPECT_EQ(out[i].color, *s.color) << s.text;
-        }
-    }
-}
-
-inline void expect_absent(const std::vector<Vertex>& out, std::initializer_list<Shown> lines) {
-    for (const Shown& s : lines)
-        EXPECT_FALSE(has_text(out, s.text, s.x, s.y, s.scale))
-            << '"' << s.text << "\" at (" << s.x << ", " << s.y << ")";
+// Builder output with the lines it must show and those it must not.
+struct Case {
+    std::vector<Vertex> out;
+    std::initializer_list<Shown> shown, absent = {};
+};
+inline void expect_cases(std::initializer_list<Case> cases) {
+    for (const Case& c : cases)
+        for (const bool shown : {true, false})
+            for (const Shown& s : shown ? c.shown : c.absent) {
+                const std::size_t i = find_text(c.out, s.text, s.x, s.y, s.scale);
+                EXPECT_EQ(i != none, shown) << '"' << s.text << "\" at " << s.x << ", " << s.y;
+                EXPECT_EQ(color_at(c.out, i), shown && s.color ? *s.color : color_at(c.out, i))
+                    << s.text;
+            }
 }
 
 // Screen pixels of a vertex in device coordinates.
