@@ -79,7 +79,6 @@ TEST(ServerSectorGraph, CompassNeighboursSpawnStateAndPortalCells) {
     EXPECT_EQ(portal_by_id(corner, portal_id::south).target, graph_sector_id(3, 1));
     EXPECT_EQ(std::tuple(graph_column(graph_sector_id(3, 2)), graph_row(graph_sector_id(3, 2))),
               std::tuple(3, 2));
-    EXPECT_EQ(graph_sector_id(-1, 4), graph_sector_id(3, 0));
     const Sector& sector = sectors[0];
     const Player placed =
         spawn_player(sector, 1, Player{.vx = 5000, .health = 40, .ammo = 7, .weapon = 3});
