@@ -30,13 +30,13 @@ TEST(ServerOptions, EveryOptionLandsInItsField) {
     const ServerOptions o = parse(words(
         "--port 7801 --bind 0.0.0.0 --seconds 20 --seed 0x2A --enemies 0 --items 64 --crowd 367 "
         "--loss-every 3 --delay-ms 150 --duplicate-chunks --reverse-chunks --early-chunks "
-        "--abort-first-handoff --fault corrupt-map -h"));
+        "--abort-first-handoff --fault corrupt-map --fallen-crowd --fire-report -h"));
     EXPECT_EQ(std::tie(o.port, o.bind, o.seconds, o.seed, o.enemies, o.items, o.crowd),
               std::tuple(7801, "0.0.0.0", 20u, 42u, 0u, 64u, 367u));
     EXPECT_EQ(std::tie(o.faults.loss_every, o.faults.delay_ms, o.faults.fault),
               std::tuple(3u, 150u, "corrupt-map"));
     EXPECT_TRUE(o.faults.duplicate_chunks && o.faults.reverse_chunks && o.faults.early_chunks &&
-                o.faults.abort_first_handoff && o.help);
+                o.faults.abort_first_handoff && o.fallen_crowd && o.fire_report && o.help);
     EXPECT_EQ(parse({"--port", "1", "--seconds", "86400", "--crowd", "0", "--loss-every", "2",
                      "--delay-ms", "2000", "--enemies", "64"})
                   .port,
