@@ -10,6 +10,7 @@ namespace kestrel {
 namespace {
 
 using test::error_of;
+using test::with;
 
 Bytes framed(std::size_t payload_size, Type type = Type::SnapshotPart) {
     Writer payload;
@@ -45,22 +46,18 @@ TEST(Packet, HeaderLayoutRoundTripAndSizeLimits) {
 }
 
 TEST(ReadHeader, Refusals) {
-    const auto with = [](Bytes bytes, std::size_t index, std::uint8_t value) {
-        bytes[index] = value;
-        return bytes;
-    };
     Bytes too_long = framed(976);
     too_long.push_back(0);
     const std::pair<Bytes, const char*> cases[] = {
         {Bytes(23, 0), "invalid header"}, // size is checked before the magic
         {too_long, "invalid header"},
-        {with(framed(4), 0, 0x50), "invalid header"},
-        {with(framed(4), 1, 0x57), "invalid header"},
-        {with(framed(4), 2, 0x03), "invalid header"}, // version
-        {with(framed(8), 4, 7), "invalid length/flags"},
-        {with(framed(8), 4, 9), "invalid length/flags"},
-        {with(framed(8), 6, 0x80), "invalid length/flags"},
-        {with(framed(8), 7, 0x80), "invalid length/flags"},
+        {with(framed(4), {{0, 1, 0x50}}), "invalid header"},
+        {with(framed(4), {{1, 1, 0x57}}), "invalid header"},
+        {with(framed(4), {{2, 1, 0x03}}), "invalid header"}, // version
+        {with(framed(8), {{4, 1, 7}}), "invalid length/flags"},
+        {with(framed(8), {{4, 1, 9}}), "invalid length/flags"},
+        {with(framed(8), {{6, 1, 0x80}}), "invalid length/flags"},
+        {with(framed(8), {{7, 1, 0x80}}), "invalid length/flags"},
     };
     for (const auto& [bytes, message] : cases) {
         Reader reader(bytes);

@@ -12,22 +12,8 @@ namespace kestrel {
 namespace {
 
 using test::error_of;
-
-void put(Bytes& bytes, std::size_t offset, int width, std::uint64_t value) {
-    for (int i = 0; i < width; ++i)
-        bytes.at(offset + i) = static_cast<std::uint8_t>(value >> 8 * i);
-}
-
-struct Field {
-    std::size_t offset;
-    int width;
-    std::uint64_t value;
-};
-
-Bytes with(Bytes bytes, const std::vector<Field>& fields) {
-    for (const Field& f : fields) put(bytes, f.offset, f.width, f.value);
-    return bytes;
-}
+using test::Field;
+using test::with;
 
 void label(Writer& out, std::string_view text, std::size_t width) {
     for (char c : text) out.u8(static_cast<std::uint8_t>(c));
