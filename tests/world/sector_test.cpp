@@ -158,8 +158,7 @@ TEST(SectorDecode, RefusalsInOrder) {
 
 TEST(Validation, RulesInOrder) {
     const char *meta = "invalid sector metadata", *tile = "invalid tile definition",
-               *spawn = "invalid spawn", *border = "open sector boundary",
-               ;
+               *spawn = "invalid spawn", *border = "open sector boundary";
     const auto add_tile = [](Tile t) { return [t](Sector& s) { s.tiles.push_back(t); }; };
     const auto portals = [](int n) {
         return [n](Sector& s) {
