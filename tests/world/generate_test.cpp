@@ -3,6 +3,7 @@
 #include "world/generate.h"
 
 #include "tests/support/errors.h"
+#include "tests/world/rooms.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,7 @@ constexpr std::uint64_t G = 0x9E3779B97F4A7C15ull;
 constexpr std::uint64_t demo_seed = 0x6B1F39A42ull;
 
 using Mask = std::array<bool, 1024>;
-
-int at(int x, int y) {
-    return y * 32 + x;
-}
-
-Portal portal_at(std::uint16_t id, int x, int y) {
-    return Portal{id, static_cast<std::uint16_t>(at(x, y)), 2, 0, 1, 0};
-}
+using namespace test;
 
 Sector demo() {
     return generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}});
@@ -180,15 +174,8 @@ Sector solid_with(std::vector<std::pair<int, int>> floor, std::vector<int> porta
     return sector;
 }
 
-void carve(Sector& sector, int x0, int y0, int x1, int y1) {
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) sector.cells[at(x, y)] = 0;
-}
-
-Sector open_room(std::size_t palette = 2) {
-    Sector sector;
-    sector.cells.fill(1);
-    carve(sector, 1, 1, 30, 30);
+Sector open_room(std::size_t palette) {
+    Sector sector = test::open_room();
     sector.tiles.resize(palette, Tile{1, 2, 3, 0x08, 0, 8, 160}); // as if the secret pass ran
     return sector;
 }
@@ -234,7 +221,7 @@ TEST(DecorateSecret, DoorAndRoomBehindTheFirstFittingFloorCell) {
         {solid_with({{10, 10}}, {at(30, 30), at(11, 12)}),
          at(9, 10),
          {at(7, 9), at(8, 9), at(7, 10), at(8, 10)}},
-        {open_room(), -1, {}}, // no wall block inside the 2..29 square
+        {open_room(2), -1, {}}, // no wall block inside the 2..29 square
     };
     for (const Case& c : cases) {
         const Sector after = decorated<decorate_secret>(c.before);
@@ -348,7 +335,7 @@ TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
     // keeps distance 4 safe, the portals distance 2.
     int hazards = 0, near_spawn = 0, near_portal = 0, on_wall = 0;
     for (std::uint64_t seed = 1; seed < 40; seed += 3) {
-        Sector sector = open_room();
+        Sector sector = open_room(2);
         sector.seed = seed;
         sector.spawn_x = 16 * 256 + 200;
         sector.spawn_y = 16 * 256 + 10;
@@ -372,7 +359,7 @@ TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
     EXPECT_LT(hazards, 13 * 90);
 
     // A plain interior cell the hash picks for seed 4, with other tiles on it.
-    Sector sector = open_room();
+    Sector sector = open_room(2);
     sector.seed = 4;
     int cell = at(10, 10);
     while (!hash_hits(4, cell) || cell % 32 == 0 || cell % 32 == 31) ++cell;

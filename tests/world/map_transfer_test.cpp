@@ -2,30 +2,25 @@
 #include "world/map_transfer.h"
 
 #include "tests/support/errors.h"
+#include "tests/world/rooms.h"
 
 #include <gtest/gtest.h>
 
 namespace kestrel {
 namespace {
 
-using test::error_of;
+using namespace test;
 
 constexpr std::uint64_t transition_id = 0x1020304050607080ull;
 constexpr std::uint64_t sector_id = 77;
 
-constexpr int at(int x, int y) {
-    return y * 32 + x;
-}
-
 // A closed room with the largest palette (256 tiles) and 16 portals, so that its blob
 // (3520 bytes) needs four chunks, the last one partial.
 Sector big_sector() {
-    Sector s;
+    Sector s = open_room();
     s.id = sector_id;
     s.seed = 0xABCDEF;
     s.revision = 3;
-    for (int i = 0; i < 1024; ++i)
-        s.cells[i] = (i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 == 31) ? 1 : 0;
     for (int i = 2; i < 256; ++i) s.tiles.push_back(Tile{1, 2, 3, 0, 0, 8, std::uint8_t(i)});
     s.cells[at(5, 5)] = 200;
     s.cells[at(6, 6)] = 255;
@@ -45,8 +40,8 @@ std::vector<Writer> chunks_of(const Bytes& blob, std::uint32_t revision = 3) {
     return map_chunks(transition_id, sector_id, revision, crc32(blob), blob);
 }
 
-Writer changed(Writer w, const std::vector<test::Field>& fields) {
-    w.bytes = test::with(w.bytes, fields);
+Writer changed(Writer w, const std::vector<Field>& fields) {
+    w.bytes = with(w.bytes, fields);
     return w;
 }
 
@@ -266,7 +261,7 @@ constexpr int gap = at(15, 25); // the only way into rows 26..30
 // alcove, a lit pillar ringed by lit floor, a bright floor cell, and a wall across row 25
 // whose single opening is a bright floor cell.
 Sector room() {
-    Sector s;
+    Sector s = open_room();
     s.id = 0x5EC7'0000'0042ull;
     s.seed = 4;
     s.revision = 3;
@@ -274,13 +269,11 @@ Sector room() {
                Tile{1, 2, 3, 0x0B, 0, 8, 130}, Tile{1, 2, 3, 0x08, 0, 8, 160},
                Tile{1, 2, 3, 0x03, 0, 8, 210}, Tile{1, 2, 3, 0x00, 0, 8, 210},
                Tile{1, 2, 3, 0x00, 0, 8, 55},  Tile{1, 2, 3, 0x00, 0, 8, 235}};
-    for (int i = 0; i < 1024; ++i)
-        s.cells[i] = (i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 >= 31 || i / 32 == 25);
+    carve(s, 1, 25, 30, 25, 1);
     s.cells[door] = 2;
     s.cells[at(11, 10)] = 3;
     s.cells[at(11, 9)] = s.cells[at(12, 10)] = s.cells[at(11, 11)] = 1;
-    for (int y = 19; y <= 21; ++y)
-        for (int x = 19; x <= 21; ++x) s.cells[at(x, y)] = 7;
+    carve(s, 19, 19, 21, 21, 7);
     s.cells[pillar] = 4;
     s.cells[bright] = s.cells[gap] = 5;
     s.portals.push_back(Portal{1, std::uint16_t(at(28, 28)), 99, 0, 1, 0});

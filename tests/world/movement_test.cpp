@@ -1,5 +1,7 @@
 #include "world/movement.h"
 
+#include "tests/world/rooms.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>

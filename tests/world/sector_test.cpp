@@ -2,6 +2,7 @@
 #include "world/sector.h"
 
 #include "tests/support/errors.h"
+#include "tests/world/rooms.h"
 
 #include <gtest/gtest.h>
 
@@ -10,31 +11,13 @@
 namespace kestrel {
 namespace {
 
-using test::error_of;
-using test::with;
-
-int at(int x, int y) {
-    return y * 32 + x;
-}
-
-// Solid outer ring, open floor inside; spawn at the centre of cell (2, 2).
-Sector open_room() {
-    Sector sector;
-    for (int i = 0; i < 1024; ++i)
-        sector.cells[i] = (i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 == 31) ? 1 : 0;
-    return sector;
-}
+using namespace test;
 
 // Open room split by a solid wall on column 16: the east half is sealed off.
 Sector split_room() {
     Sector sector = open_room();
-    for (int y = 1; y < 31; ++y)
-        for (int x = 16; x < 31; ++x) sector.cells[at(x, y)] = 1;
+    carve(sector, 16, 1, 30, 30, 1);
     return sector;
-}
-
-Portal portal_at(std::uint16_t id, int x, int y) {
-    return Portal{id, static_cast<std::uint16_t>(at(x, y)), 2, 0, 1, 0};
 }
 
 std::string decode_error(const Bytes& blob) {
@@ -156,18 +139,12 @@ TEST(SectorDecode, RefusalsInOrder) {
     for (const Case& c : cases) EXPECT_EQ(decode_error(with(c.blob, c.fields)), c.message);
 }
 
-TEST(Validation, RulesInOrder) {
-    const char *meta = "invalid sector metadata", *tile = "invalid tile definition",
-               *spawn = "invalid spawn", *border = "open sector boundary";
-    const auto add_tile = [](Tile t) { return [t](Sector& s) { s.tiles.push_back(t); }; };
-    const auto portals = [](int n) {
-        return [n](Sector& s) {
-            for (int i = 0; i < n; ++i) s.portals.push_back(portal_at(i, 5 + i, 5));
-        };
-    };
-    const auto spawn_at = [](int x, int y) {
-        return [x, y](Sector& s) { s.spawn_x = x, s.spawn_y = y; };
-    };
+std::string validation_error(const Sector& sector) {
+    return error_of([&] { sector.validate(); });
+}
+
+TEST(Validation, MetadataTilesSpawnAndBorder) {
+    const char* meta = "invalid sector metadata";
     const std::pair<std::function<void(Sector&)>, const char*> cases[] = {
         {[](Sector&) {}, "no error"},
         {[](Sector& s) { s.id = 0; }, meta},
@@ -177,68 +154,63 @@ TEST(Validation, RulesInOrder) {
         {[](Sector& s) { s.tiles.clear(); }, meta},
         {[](Sector& s) { s.tiles.resize(257); }, meta},
         {[](Sector& s) { s.tiles.resize(256); }, "no error"},
-        {portals(17), meta},
-        {portals(16), "no error"},
-        // Tiles no cell uses: the palette alone is checked. Walkable tiles need a headroom
-        // of at least 7/8 cell, compared signed; solid ones may have any heights.
-        {add_tile({1, 2, 3, 15, 0, 8, 0}), "no error"},
-        {add_tile({1, 2, 3, 16, 0, 8, 0}), tile},
-        {add_tile({1, 2, 3, 0x81, 0, 8, 0}), tile},
-        {add_tile({1, 2, 3, 0, 0, 6, 0}), tile},
-        {add_tile({1, 2, 3, 0, 0, 7, 0}), "no error"},
-        {add_tile({1, 2, 3, 0, -100, -94, 0}), tile},
-        {add_tile({1, 2, 3, 0, -100, -93, 0}), "no error"},
-        {add_tile({1, 2, 3, 0, -128, 127, 0}), "no error"},
-        {add_tile({1, 2, 3, 8, 20, 10, 0}), tile},
-        {add_tile({1, 2, 3, 2, 0, 0, 0}), tile}, // flag 2 alone is walkable
-        {add_tile({1, 2, 3, 1, 0, 0, 0}), "no error"},
-        {add_tile({1, 2, 3, 3, 127, -128, 0}), "no error"},
+        {[](Sector& s) { s.portals.assign(17, portal_at(0, 5, 5)); }, meta},
         {[](Sector& s) { s.cells[at(31, 31)] = 2; }, "invalid tile index"},
-        {[](Sector& s) { s.spawn_height = 1; }, spawn},
-        // The coordinate range: 56 * 256 is below the body radius, 8136 past 32 cells
-        // minus it.
-        {spawn_at(56, 640), spawn},
-        {spawn_at(640, 56), spawn},
-        {spawn_at(640, 8136), spawn},
-        // Clearance from the border: 313 leaves 14592 units to column 1's west edge,
-        // 312 only 14336; column 31 starts at 2031616.
-        {spawn_at(313, 2688), "no error"},
-        {spawn_at(312, 2688), spawn},
-        {spawn_at(2688, 313), "no error"},
-        {spawn_at(2688, 312), spawn},
-        {spawn_at(7879, 2688), "no error"},
-        {spawn_at(7880, 2688), spawn},
-        // Off the south-east corner of a lone pillar at (5, 5): 14482 units away is clear,
-        // 14301 is not.
-        {[](Sector& s) { s.cells[at(5, 5)] = 1, s.spawn_x = s.spawn_y = 6 * 256 + 40; },
-         "no error"},
-        {[](Sector& s) {
-             s.cells[at(5, 5)] = 1, s.spawn_x = 6 * 256 + 39, s.spawn_y = 6 * 256 + 40;
-         },
-         spawn},
-        {[](Sector& s) { s.cells[at(2, 2)] = 1; }, spawn},
-        {[](Sector& s) { s.cells[at(7, 0)] = 0; }, border},
-        {[](Sector& s) { s.cells[at(7, 31)] = 0; }, border},
-        {[](Sector& s) { s.cells[at(0, 7)] = 0; }, border},
-        {[](Sector& s) { s.cells[at(31, 7)] = 0; }, border},
-        {[](Sector& s) { s.cells[0] = 0; }, border},
-        {[](Sector& s) { s.cells[31] = 0; }, border},
-        {[](Sector& s) { s.cells[992] = 0; }, border},
-        {[](Sector& s) { s.cells[1023] = 0; }, border},
+        {[](Sector& s) { s.spawn_height = 1; }, "invalid spawn"},
+        {[](Sector& s) { s.cells[at(2, 2)] = 1; }, "invalid spawn"},
         // A secret walkable tile is still open: only blocks_walk closes the border.
         {[](Sector& s) {
              s.tiles.push_back({1, 2, 3, 0x0A, 0, 8, 0}), s.cells[at(31, 20)] = 2;
          },
-         border},
+         "open sector boundary"},
         // An all-floor sector has no solid cell for the clearance test to hit, so only the
         // coordinate range can reject its spawn.
-        {[](Sector& s) { s = Sector{}, s.spawn_x = 56; }, spawn},
-        {[](Sector& s) { s = Sector{}, s.spawn_x = 57; }, border},
+        {[](Sector& s) { s = Sector{}, s.spawn_x = 56; }, "invalid spawn"},
+        {[](Sector& s) { s = Sector{}, s.spawn_x = 57; }, "open sector boundary"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         Sector sector = open_room();
         cases[i].first(sector);
-        EXPECT_EQ(error_of([&] { sector.validate(); }), cases[i].second) << "case " << i;
+        EXPECT_EQ(validation_error(sector), cases[i].second) << "case " << i;
+    }
+    Sector sector = open_room();
+    for (int i = 0; i < 16; ++i) sector.portals.push_back(portal_at(i, 5 + i, 5));
+    EXPECT_EQ(validation_error(sector), "no error");
+
+    // Tiles no cell uses: the palette alone is checked. Walkable tiles need a headroom of
+    // at least 7/8 cell, compared signed (flag 2 alone is walkable); solid ones may have any.
+    const std::pair<Tile, bool> tiles[] = {
+        {{1, 2, 3, 15, 0, 8, 0}, true},     {{1, 2, 3, 16, 0, 8, 0}, false},
+        {{1, 2, 3, 0x81, 0, 8, 0}, false},  {{1, 2, 3, 0, 0, 6, 0}, false},
+        {{1, 2, 3, 0, 0, 7, 0}, true},      {{1, 2, 3, 0, -100, -94, 0}, false},
+        {{1, 2, 3, 0, -100, -93, 0}, true}, {{1, 2, 3, 0, -128, 127, 0}, true},
+        {{1, 2, 3, 8, 20, 10, 0}, false},   {{1, 2, 3, 2, 0, 0, 0}, false},
+        {{1, 2, 3, 1, 0, 0, 0}, true},      {{1, 2, 3, 3, 127, -128, 0}, true}};
+    for (const auto& [tile, valid] : tiles) {
+        sector = open_room();
+        sector.tiles.push_back(tile);
+        EXPECT_EQ(validation_error(sector), valid ? "no error" : "invalid tile definition")
+            << int(tile.flags) << " " << int(tile.floor_height) << " " << int(tile.ceiling_height);
+    }
+    // The coordinate range (56 * 256 is below the body radius, 8136 past 32 cells minus
+    // it) and the clearance from the border: 313 leaves 14592 units to column 1's west
+    // edge, 312 only 14336; column 31 starts at 2031616. Off the south-east corner of a
+    // lone pillar at (5, 5), 14482 units away is clear, 14301 is not.
+    const std::tuple<int, int, bool> spawns[] = {
+        {56, 640, false},    {640, 56, false},   {640, 8136, false}, {313, 2688, true},
+        {312, 2688, false},  {2688, 313, true},  {2688, 312, false}, {7879, 2688, true},
+        {7880, 2688, false}, {1576, 1576, true}, {1575, 1576, false}};
+    for (const auto& [x, y, valid] : spawns) {
+        sector = open_room();
+        sector.cells[at(5, 5)] = 1;
+        sector.spawn_x = std::uint16_t(x);
+        sector.spawn_y = std::uint16_t(y);
+        EXPECT_EQ(validation_error(sector), valid ? "no error" : "invalid spawn") << x << "," << y;
+    }
+    for (int cell : {at(7, 0), at(7, 31), at(0, 7), at(31, 7), 0, 31, 992, 1023}) {
+        sector = open_room();
+        sector.cells[cell] = 0;
+        EXPECT_EQ(validation_error(sector), "open sector boundary") << cell;
     }
 }
 
@@ -270,24 +242,25 @@ TEST(Validation, ReachabilityAndPortals) {
     EXPECT_EQ(error_with(notch), apart);
     EXPECT_EQ(error_with([&](Sector& s) { notch(s), s.cells[at(17, 6)] = 0; }), "no error");
 
-    const auto with_portals = [&](std::vector<Portal> portals) {
-        return error_with([&](Sector& s) { s.portals = portals; });
-    };
     Portal open_link = portal_at(1, 5, 5), no_target = open_link, bad_flags = open_link,
            off_grid = open_link;
     open_link.link_flags = 3;
     no_target.target = 0;
     bad_flags.link_flags = 4;
     off_grid.cell = 1024;
-    EXPECT_EQ(with_portals({portal_at(1, 5, 5), portal_at(0, 6, 5)}), "no error");
-    EXPECT_EQ(with_portals({open_link}), "no error");
-    EXPECT_EQ(with_portals({no_target}), portal);
-    EXPECT_EQ(with_portals({bad_flags}), portal);
-    EXPECT_EQ(with_portals({off_grid}), portal);
-    EXPECT_EQ(with_portals({portal_at(1, 16, 5)}), portal); // on a wall
-    EXPECT_EQ(with_portals({portal_at(1, 0, 5)}), portal);  // on the border
-    EXPECT_EQ(with_portals({portal_at(1, 5, 5), portal_at(1, 6, 5)}), portal);
-    EXPECT_EQ(with_portals({portal_at(1, 5, 5), portal_at(2, 5, 5)}), portal);
+    // On a wall, on the border, a repeated id, a repeated cell.
+    const std::pair<std::vector<Portal>, const char*> portals[] = {
+        {{portal_at(1, 5, 5), portal_at(0, 6, 5)}, "no error"},
+        {{open_link}, "no error"},
+        {{no_target}, portal},
+        {{bad_flags}, portal},
+        {{off_grid}, portal},
+        {{portal_at(1, 16, 5)}, portal},
+        {{portal_at(1, 0, 5)}, portal},
+        {{portal_at(1, 5, 5), portal_at(1, 6, 5)}, portal},
+        {{portal_at(1, 5, 5), portal_at(2, 5, 5)}, portal}};
+    for (const auto& [list, message] : portals)
+        EXPECT_EQ(error_with([&](Sector& s) { s.portals = list; }), message) << list.size();
     // The secret island itself is allowed, a portal on it is not.
     EXPECT_EQ(error_with([&](Sector& s) { island(2)(s), s.portals = {portal_at(1, 20, 10)}; }),
               portal);
