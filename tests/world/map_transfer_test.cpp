@@ -377,8 +377,7 @@ TEST(MapPatch, Refusals) {
         {map_patch_payload(current.id, 4, door, 0, old_crc), "map patch checksum"},
         {map_patch_payload(current.id, 4, door, 0, crc ^ 0x80000000), "map patch checksum"},
         {shorter, "truncated packet"},
-        {longer, "trailing bytes"},
-    };
+        {longer, "trailing bytes"}};
     for (const auto& [payload, message] : cases) EXPECT_EQ(refusal(current, payload), message);
     EXPECT_EQ(refusal(last, map_patch_payload(last.id, 0, door, 0, 0)), "invalid map patch");
 

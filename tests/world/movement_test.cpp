@@ -51,29 +51,27 @@ TEST(Move, DisplacementPerStep) {
     // Diagonals are scaled by 46341 and truncated toward zero (6178.6 is 6178 either way);
     // only the top ten bits of the yaw pick the sine table entry; a dash on a diagonal
     // needs a 64-bit product; run is ignored while dashing.
-    const Case cases[] = {
-        {forward, east, 8738, 0},
-        {backward, east, -8738, 0},
-        {strafe_right, east, 0, 8738},
-        {strafe_left, east, 0, -8738},
-        {forward, south, 0, 8738},
-        {forward | backward, east, 0, 0},
-        {strafe_left | strafe_right, east, 0, 0},
-        {forward | strafe_right, east, 6178, 6178},
-        {forward | strafe_left, east, 6178, -6178},
-        {backward | strafe_left, east, -6178, -6178},
-        {forward, 8192, 6178, 6178},
-        {backward, 8192, -6178, -6178},
-        {forward, 8192 + 63, 6178, 6178},
-        {forward | run, east, 13107, 0},
-        {forward | strafe_right | dash, east, 92682, 92682},
-        {dash | strafe_right, east, 0, 131072},
-        {dash | run, east, 131072, 0},
-        {dash, 128 << 6, 92682, 92682},
-        {dash, 85 << 6, 2 * 56823, 2 * 32652},
-        {dash, 1 << 6, 2 * 65535, 2 * 402},
-        {dash, 768 << 6, 0, -131072},
-    };
+    const Case cases[] = {{forward, east, 8738, 0},
+                          {backward, east, -8738, 0},
+                          {strafe_right, east, 0, 8738},
+                          {strafe_left, east, 0, -8738},
+                          {forward, south, 0, 8738},
+                          {forward | backward, east, 0, 0},
+                          {strafe_left | strafe_right, east, 0, 0},
+                          {forward | strafe_right, east, 6178, 6178},
+                          {forward | strafe_left, east, 6178, -6178},
+                          {backward | strafe_left, east, -6178, -6178},
+                          {forward, 8192, 6178, 6178},
+                          {backward, 8192, -6178, -6178},
+                          {forward, 8192 + 63, 6178, 6178},
+                          {forward | run, east, 13107, 0},
+                          {forward | strafe_right | dash, east, 92682, 92682},
+                          {dash | strafe_right, east, 0, 131072},
+                          {dash | run, east, 131072, 0},
+                          {dash, 128 << 6, 92682, 92682},
+                          {dash, 85 << 6, 2 * 56823, 2 * 32652},
+                          {dash, 1 << 6, 2 * 65535, 2 * 402},
+                          {dash, 768 << 6, 0, -131072}};
     for (const Case& c : cases)
         EXPECT_EQ(displacement(c.buttons, std::uint16_t(c.yaw)), std::pair(c.dx, c.dy))
             << c.buttons << " at " << c.yaw;
@@ -263,8 +261,7 @@ TEST(NavigationYaw, ShortestPathHeadings) {
         // Around walls: the way east leads north first, out of a pocket open to the west.
         {gate, middle(7), middle(5), index(9, 5), 49152},
         {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), middle(5), index(9, 5),
-         32767},
-    };
+         32767}};
     for (const Case& c : cases)
         EXPECT_EQ(navigation_yaw(c.grid, c.x, c.y, c.target), c.yaw)
             << c.x << "," << c.y << " to " << c.target;

@@ -92,7 +92,10 @@ TEST(SectorDecode, RefusalsInOrder) {
     // Rulesets 1 to 3 are read, none is kept.
     EXPECT_EQ(Sector::decode(with(blob, {{56, 4, 2}})), open_room());
     EXPECT_EQ(Sector::decode(with(blob, {{56, 4, 3}})), open_room());
-    Bytes longer = blob, padded = blob;
+    // Counts past their limits with a total that agrees: 17 portals, 257 tiles.
+    Bytes many_portals = blob, many_tiles = blob, longer = blob, padded = blob;
+    many_portals.resize(1104 + 17 * 24);
+    many_tiles.insert(many_tiles.begin() + 80, 255 * 8, 0);
     longer.push_back(0);
     padded.resize(4097);
     struct Case {
@@ -114,6 +117,8 @@ TEST(SectorDecode, RefusalsInOrder) {
         {blob, {{36, 2, 257}}, "sector counts"},
         {blob, {{36, 2, 3}}, "sector counts"}, // in range, but the total disagrees
         {blob, {{38, 2, 17}}, "sector counts"},
+        {many_portals, {{38, 2, 17}, {44, 4, 1512}}, "sector counts"},
+        {many_tiles, {{36, 2, 257}, {44, 4, 3144}}, "sector counts"},
         {blob, {{40, 4, 1023}}, "sector counts"},
         {blob, {{0, 1, 'R'}}, "sector version"}, // magic
         {blob, {{3, 1, 'S'}}, "sector version"},
@@ -134,8 +139,7 @@ TEST(SectorDecode, RefusalsInOrder) {
         {blob, {{40, 4, 0}, {60, 4, 5}, {71, 1, 1}}, "sector counts"},
         {blob, {{56, 4, 0}, {71, 1, 1}}, "sector ruleset"},
         {blob, {{79, 1, 1}, {8, 8, 0}}, "tile reserved"},
-        {Bytes(blob.begin(), blob.begin() + 63), {{0, 1, 0}}, "sector length"},
-    };
+        {Bytes(blob.begin(), blob.begin() + 63), {{0, 1, 0}}, "sector length"}};
     for (const Case& c : cases) EXPECT_EQ(decode_error(with(c.blob, c.fields)), c.message);
 }
 
@@ -166,8 +170,7 @@ TEST(Validation, MetadataTilesSpawnAndBorder) {
         // An all-floor sector has no solid cell for the clearance test to hit, so only the
         // coordinate range can reject its spawn.
         {[](Sector& s) { s = Sector{}, s.spawn_x = 56; }, "invalid spawn"},
-        {[](Sector& s) { s = Sector{}, s.spawn_x = 57; }, "open sector boundary"},
-    };
+        {[](Sector& s) { s = Sector{}, s.spawn_x = 57; }, "open sector boundary"}};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         Sector sector = open_room();
         cases[i].first(sector);
@@ -275,8 +278,7 @@ TEST(Validation, ReachabilityAndPortals) {
              s.tiles.push_back(Tile{1, 2, 3, 0, 4, 8, 0});
          },
          "invalid tile definition"},
-        {[](Sector& s) { s.revision = 0; }, "invalid sector metadata"},
-    };
+        {[](Sector& s) { s.revision = 0; }, "invalid sector metadata"}};
     Sector sector = split_room();
     for (const auto& [change, message] : earliest) {
         change(sector);
