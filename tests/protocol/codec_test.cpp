@@ -57,8 +57,7 @@ TEST(ReadHeader, Refusals) {
         {with(framed(8), {{4, 1, 7}}), "invalid length/flags"},
         {with(framed(8), {{4, 1, 9}}), "invalid length/flags"},
         {with(framed(8), {{6, 1, 0x80}}), "invalid length/flags"},
-        {with(framed(8), {{7, 1, 0x80}}), "invalid length/flags"},
-    };
+        {with(framed(8), {{7, 1, 0x80}}), "invalid length/flags"}};
     for (const auto& [bytes, message] : cases) {
         Reader reader(bytes);
         EXPECT_EQ(error_of([&] { read_header(reader); }), message) << bytes.size();
@@ -91,15 +90,13 @@ TEST(Reader, LittleEndianTruncationAndEnd) {
 }
 
 TEST(FixedText, PaddingRulesAndWidth) {
-    const std::pair<Bytes, const char*> cases[] = {
-        {{'A', 'B', 0, 0}, "AB"},
-        {{0, 0, 0, 0}, ""},
-        {{'Z', '9', '_', 'Q'}, "Z9_Q"},
-        {{'A', 0, 'B', 0}, "invalid label"},
-        {{'A', 'b', 0, 0}, "invalid label"},
-        {{'A', '-', 0, 0}, "invalid label"},
-        {{'A', 'B'}, "truncated packet"},
-    };
+    const std::pair<Bytes, const char*> cases[] = {{{'A', 'B', 0, 0}, "AB"},
+                                                   {{0, 0, 0, 0}, ""},
+                                                   {{'Z', '9', '_', 'Q'}, "Z9_Q"},
+                                                   {{'A', 0, 'B', 0}, "invalid label"},
+                                                   {{'A', 'b', 0, 0}, "invalid label"},
+                                                   {{'A', '-', 0, 0}, "invalid label"},
+                                                   {{'A', 'B'}, "truncated packet"}};
     for (const auto& [bytes, expected] : cases) {
         Reader reader(bytes);
         std::string text;
@@ -123,8 +120,7 @@ TEST(FilterLabel, UpperCasesKeepsLettersDigitsUnderscoreUpToTheMaximum) {
         {"abcdefghijklmnopqrst", max_name_length, "ABCDEFGHIJKLMNOP"},
         {"-a-b-c-d-e-f-g-h-i-j-k-l-m-n", max_party_length, "ABCDEFGHIJKL"}, // only kept count
         {"abcdefghijkl", max_party_length, "ABCDEFGHIJKL"},
-        {"abc", 0, ""},
-    };
+        {"abc", 0, ""}};
     for (const auto& [text, max, expected] : cases) EXPECT_EQ(filter_label(text, max), expected);
 }
 
@@ -188,8 +184,7 @@ TEST(Credentials, Refusals) {
         {gap, "invalid label"},
         {record("A", "", 5), "invalid profile"},
         {record("", "CREW", 0), "invalid profile"},
-        {record("A", "", 4), "no error"},
-    };
+        {record("A", "", 4), "no error"}};
     for (const auto& [bytes, message] : cases) EXPECT_EQ(error_of([&] { parse(bytes); }), message);
 }
 

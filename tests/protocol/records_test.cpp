@@ -369,8 +369,7 @@ TEST(ExpeditionState, OrderOfChecks) {
         // The contract fields at 85.. wait for the navigation count.
         {{{85, 1, 4}, {c + 8, 1, 65}}, "invalid run choice"},
         {{{85, 1, 4}, {c - 1, 1, 2}}, "invalid ready flag"},
-        {{{87, 1, 4}, {nav_at(2, 0) + 14, 1, 11}}, "invalid expedition state"},
-    };
+        {{{87, 1, 4}, {nav_at(2, 0) + 14, 1, 11}}, "invalid expedition state"}};
     for (const auto& [fields, message] : cases)
         EXPECT_EQ(error(with(expedition(), fields), read_expedition), message);
 }
