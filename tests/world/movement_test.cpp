@@ -26,10 +26,7 @@ Grid walled(std::initializer_list<std::pair<int, int>> walls = {}, int column = 
 }
 
 Player at(std::int32_t x, std::int32_t y) {
-    Player player;
-    player.x = x;
-    player.y = y;
-    return player;
+    return Player{.x = x, .y = y};
 }
 
 Player stepped(Player player, int buttons, std::uint16_t yaw, const Grid& grid = walled()) {
@@ -93,10 +90,7 @@ TEST(Move, DisplacementPerStep) {
 
 TEST(Move, SpeedBoost) {
     using namespace button;
-    Player boosted = at(centre, centre);
-    boosted.boost = 3;
-    boosted.boost_ticks = 3;
-    boosted.boost_value = 200;
+    Player boosted{.x = centre, .y = centre, .boost_value = 200, .boost_ticks = 3, .boost = 3};
     EXPECT_EQ(displacement(forward, east, boosted).first, 13107);
     boosted = stepped(stepped(boosted, forward | run, east), forward | run, east);
     EXPECT_EQ(boosted.x - centre, 2 * 19660);
@@ -108,13 +102,10 @@ TEST(Move, SpeedBoost) {
     EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
               std::tuple(0, 0, 0));
     // Only a running kind 3 is faster; kind 3 without ticks is not running, nor cleared.
-    Player faster_fire = at(centre, centre);
-    faster_fire.boost = 1;
-    faster_fire.boost_ticks = 10;
+    const Player faster_fire{.x = centre, .y = centre, .boost_ticks = 10, .boost = 1};
     EXPECT_EQ(displacement(forward, east, faster_fire).first, 8738);
     EXPECT_EQ(stepped(faster_fire, 0, east).boost_ticks, 9);
-    Player expired = at(centre, centre);
-    expired.boost = 3;
+    const Player expired{.x = centre, .y = centre, .boost = 3};
     EXPECT_EQ(displacement(forward, east, expired).first, 8738);
     EXPECT_EQ(stepped(expired, 0, east).boost, 3);
 }
@@ -176,16 +167,17 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
         ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
     }
 
-    Player dead = at(centre, centre);
-    dead.health = 0;
-    dead.vx = 1234;
-    dead.vy = -99;
-    dead.cooldown = 5;
-    dead.dash_cooldown = 3;
-    dead.boost = 3;
-    dead.boost_ticks = 1;
-    dead.boost_value = 50;
-    dead.tick_event = true;
+    Player dead{.x = centre,
+                .y = centre,
+                .vx = 1234,
+                .vy = -99,
+                .health = 0,
+                .cooldown = 5,
+                .tick_event = true,
+                .boost_value = 50,
+                .dash_cooldown = 3,
+                .boost_ticks = 1,
+                .boost = 3};
     const int buttons = forward | dash | (3 << weapon_shift);
     const Player after = stepped(dead, buttons, 4096);
     EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy, after.yaw, after.cooldown),
@@ -197,14 +189,10 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
     EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
 
     for (int w = 0; w < 8; ++w) {
-        Player armed = at(centre, centre);
-        armed.weapon = 2;
+        const Player armed{.x = centre, .y = centre, .weapon = 2};
         EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
     }
-    Player alive = at(centre, centre);
-    alive.cooldown = 2;
-    alive.tick_event = true;
-    alive.ammo = 7;
+    Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
     alive = stepped(alive, 0, 0);
     EXPECT_EQ(std::tuple(alive.cooldown, alive.tick_event), std::tuple(1, false));
     alive = stepped(stepped(alive, 0, 0), 0, 0);
