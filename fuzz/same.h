@@ -3,6 +3,7 @@
 // the types themselves have no use for an operator==.
 #pragma once
 
+#include "fuzz/fuzz_input.h"
 #include "session/handoff_client.h"
 #include "session/snapshot_assembly.h"
 #include "world/map_transfer.h"
@@ -47,6 +48,20 @@ inline bool same(const HandoffClient& a, const HandoffClient& b) {
            a.pending == b.pending && a.session == b.session && a.epoch == b.epoch &&
            a.player_id == b.player_id && a.server_tick == b.server_tick && a.spawn == b.spawn &&
            a.committed == b.committed && a.state == b.state;
+}
+
+// Runs `action` on `state`; when it throws std::runtime_error, `state` must be unchanged
+// (nothing partially applied). Returns whether the action went through.
+template <class State, class Action>
+bool applied(State& state, Action&& action) {
+    const State before = state;
+    try {
+        action(state);
+        return true;
+    } catch (const std::runtime_error&) {
+        KESTREL_FUZZ_CHECK(same(state, before));
+        return false;
+    }
 }
 
 } // namespace kestrel::fuzz

@@ -8,24 +8,19 @@
 
 namespace kestrel::fuzz {
 
-// A generated sector stripped of its pillar decoration down to a four-tile palette, where
-// only the secret door may be patched.
-inline Sector small_palette_sector() {
-    Sector sector = generate(5, std::uint64_t{0xACE}, {});
-    for (std::uint8_t& cell : sector.cells)
-        if (cell >= 4) cell = 0;
-    sector.tiles.resize(4);
-    sector.validate();
-    return sector;
-}
-
 inline const std::vector<Sector>& patch_sectors() {
-    static const std::vector<Sector> built = {
-        generate(900, std::uint64_t{0x5EED}, {}),
-        generate(1, std::uint64_t{0x6B1F39A42}, {Portal{1, 70, 2, 0, 1, 42}}),
-        generate(77, std::uint64_t{4}, {}),
-        small_palette_sector(),
-    };
+    static const std::vector<Sector> built = [] {
+        // The last one lost its pillar decoration: four tiles, only the door may be patched.
+        Sector small = generate(5, std::uint64_t{0xACE}, {});
+        for (std::uint8_t& cell : small.cells)
+            if (cell >= 4) cell = 0;
+        small.tiles.resize(4);
+        small.validate();
+        return std::vector<Sector>{
+            generate(900, std::uint64_t{0x5EED}, {}),
+            generate(1, std::uint64_t{0x6B1F39A42}, {Portal{1, 70, 2, 0, 1, 42}}),
+            generate(77, std::uint64_t{4}, {}), small};
+    }();
     return built;
 }
 

@@ -1,312 +1,258 @@
 #include "world/movement.h"
 
+#include "tests/world/rooms.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <initializer_list>
 #include <limits>
-#include <utility>
 
 namespace kestrel {
 namespace {
 
 constexpr std::int32_t cell = 65536;
 constexpr std::int32_t centre = 16 * cell; // well away from every wall
+constexpr std::uint16_t east = 0, south = 16384, west = 32768;
 
-// The collision grid of a sector closed by its border, plus extra wall cells (x, y).
-Grid walled(std::initializer_list<std::pair<int, int>> walls = {}) {
+// The collision grid of a sector closed by its border, plus extra wall cells (x, y) and
+// optionally a full wall column.
+Grid walled(std::initializer_list<std::pair<int, int>> walls = {}, int column = 0) {
     Sector sector;
-    for (int i = 0; i < 32; ++i) {
-        sector.cells[i] = sector.cells[31 * 32 + i] = 1;
-        sector.cells[i * 32] = sector.cells[i * 32 + 31] = 1;
-    }
+    for (int i = 0; i < 1024; ++i)
+        sector.cells[i] =
+            i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 == 31 || i % 32 == column;
     for (auto [x, y] : walls) sector.cells[y * 32 + x] = 1;
     return sector.collision(false);
 }
 
-// A full wall column at x, rows 1..30.
-Grid wall_column(int x) {
-    Sector sector;
-    for (int i = 0; i < 32; ++i) {
-        sector.cells[i] = sector.cells[31 * 32 + i] = 1;
-        sector.cells[i * 32] = sector.cells[i * 32 + 31] = 1;
-        sector.cells[i * 32 + x] = 1;
-    }
-    return sector.collision(false);
-}
-
 Player at(std::int32_t x, std::int32_t y) {
-    Player player;
-    player.x = x;
-    player.y = y;
+    return Player{.x = x, .y = y};
+}
+
+Player stepped(Player player, int buttons, std::uint16_t yaw, const Grid& grid = walled()) {
+    move(player, Input{1, 1, static_cast<std::uint16_t>(buttons), yaw}, grid);
     return player;
 }
 
-Player stepped(Player player, std::uint16_t buttons, std::uint16_t yaw, const Grid& grid) {
-    move(player, Input{1, 1, buttons, yaw}, grid);
-    return player;
-}
-
-struct Offset {
-    std::int32_t dx, dy;
-    friend bool operator==(const Offset&, const Offset&) = default;
-};
-
-Offset displacement(std::uint16_t buttons, std::uint16_t yaw, Player start = at(centre, centre)) {
-    const Player moved = stepped(start, buttons, yaw, walled());
+std::pair<std::int32_t, std::int32_t> displacement(int buttons, std::uint16_t yaw,
+                                                   Player start = at(centre, centre)) {
+    const Player moved = stepped(start, buttons, yaw);
     return {moved.x - start.x, moved.y - start.y};
 }
 
-void PrintTo(const Offset& o, std::ostream* os) {
-    *os << "(" << o.dx << ", " << o.dy << ")";
-}
-
-constexpr std::uint16_t east = 0;
-constexpr std::uint16_t south = 16384;
-constexpr std::uint16_t west = 32768;
-
-TEST(MoveTest, WalksAlongHeadingAndSideways) {
+TEST(Move, DisplacementPerStep) {
     using namespace button;
-    EXPECT_EQ(displacement(forward, east), (Offset{8738, 0}));
-    EXPECT_EQ(displacement(backward, east), (Offset{-8738, 0}));
-    EXPECT_EQ(displacement(strafe_right, east), (Offset{0, 8738}));
-    EXPECT_EQ(displacement(strafe_left, east), (Offset{0, -8738}));
-    EXPECT_EQ(displacement(forward, south), (Offset{0, 8738}));
-    EXPECT_EQ(displacement(forward | backward, east), (Offset{0, 0}));
-    EXPECT_EQ(displacement(strafe_left | strafe_right, east), (Offset{0, 0}));
-
-    const Player moved = stepped(at(centre, centre), forward, east, walled());
-    EXPECT_EQ(moved.vx, 8738 * 30);
-    EXPECT_EQ(moved.vy, 0);
-    EXPECT_EQ(moved.yaw, east);
-}
-
-TEST(MoveTest, DiagonalInputIsScaledDown) {
-    using namespace button;
-    EXPECT_EQ(displacement(forward | strafe_right, east), (Offset{6178, 6178}));
-    EXPECT_EQ(displacement(forward | strafe_left, east), (Offset{6178, -6178}));
-    EXPECT_EQ(displacement(backward | strafe_left, east), (Offset{-6178, -6178}));
-    // A dash on a diagonal: 131072 * 46341 >> 16, which needs a 64-bit product.
-    EXPECT_EQ(displacement(forward | strafe_right | dash, east), (Offset{92682, 92682}));
-}
-
-TEST(MoveTest, DisplacementTruncatesTowardZero) {
-    using namespace button;
-    // 46341 * 8738 / 65536 = 6178.6: forward rounds down, backward rounds up, not to -6179.
-    EXPECT_EQ(displacement(forward, 8192), (Offset{6178, 6178}));
-    EXPECT_EQ(displacement(backward, 8192), (Offset{-6178, -6178}));
-    // Only the top ten bits of the yaw pick the table entry.
-    EXPECT_EQ(displacement(forward, 8192 + 63), (Offset{6178, 6178}));
-    EXPECT_EQ(displacement(forward, 8192 + 64), displacement(forward, 8192 + 127));
-}
-
-TEST(MoveTest, SineTableMatchesRoundedSine) {
-    // A bare dash moves 131072 * v / 65536 = exactly twice the table entry on each axis.
-    auto entry = [](int i) {
-        return static_cast<std::int32_t>(std::lround(std::sin(2 * M_PI * i / 1024) * 65536));
+    struct Case {
+        int buttons, yaw, dx, dy;
     };
+    // Diagonals are scaled by 46341 and truncated toward zero (6178.6 is 6178 either way);
+    // only the top ten bits of the yaw pick the sine table entry; a dash on a diagonal
+    // needs a 64-bit product; run is ignored while dashing.
+    const Case cases[] = {{forward, east, 8738, 0},
+                          {backward, east, -8738, 0},
+                          {strafe_right, east, 0, 8738},
+                          {strafe_left, east, 0, -8738},
+                          {forward, south, 0, 8738},
+                          {forward | backward, east, 0, 0},
+                          {strafe_left | strafe_right, east, 0, 0},
+                          {forward | strafe_right, east, 6178, 6178},
+                          {forward | strafe_left, east, 6178, -6178},
+                          {backward | strafe_left, east, -6178, -6178},
+                          {forward, 8192, 6178, 6178},
+                          {backward, 8192, -6178, -6178},
+                          {forward, 8192 + 63, 6178, 6178},
+                          {forward | run, east, 13107, 0},
+                          {forward | strafe_right | dash, east, 92682, 92682},
+                          {dash | strafe_right, east, 0, 131072},
+                          {dash | run, east, 131072, 0},
+                          {dash, 128 << 6, 92682, 92682},
+                          {dash, 85 << 6, 2 * 56823, 2 * 32652},
+                          {dash, 1 << 6, 2 * 65535, 2 * 402},
+                          {dash, 768 << 6, 0, -131072}};
+    for (const Case& c : cases)
+        EXPECT_EQ(displacement(c.buttons, std::uint16_t(c.yaw)), std::pair(c.dx, c.dy))
+            << c.buttons << " at " << c.yaw;
+    EXPECT_EQ(displacement(forward, 8192 + 64), displacement(forward, 8192 + 127));
+    // A bare dash moves exactly twice the table entry, round(sin) * 65536, on each axis.
     for (int i = 0; i < 1024; ++i) {
-        const auto yaw = static_cast<std::uint16_t>(i << 6 | (i & 63));
-        const Offset expected{2 * entry((i + 256) & 1023), 2 * entry(i)};
-        ASSERT_EQ(displacement(button::dash, yaw), expected) << "table index " << i;
+        const auto entry = [](int j) {
+            return std::int32_t(std::lround(std::sin(2 * M_PI * (j & 1023) / 1024) * 65536));
+        };
+        ASSERT_EQ(displacement(dash, std::uint16_t(i << 6 | (i & 63))),
+                  std::pair(2 * entry(i + 256), 2 * entry(i)))
+            << "table index " << i;
     }
-    // SIN[0] = 0, SIN[256] = 65536, SIN[128] = 46341, SIN[85] = 32652, SIN[257] = 65535.
-    EXPECT_EQ(displacement(button::dash, 0), (Offset{131072, 0}));
-    EXPECT_EQ(displacement(button::dash, 128 << 6), (Offset{92682, 92682}));
-    EXPECT_EQ(displacement(button::dash, 85 << 6), (Offset{2 * 56823, 2 * 32652}));
-    EXPECT_EQ(displacement(button::dash, 1 << 6), (Offset{2 * 65535, 2 * 402}));
-    EXPECT_EQ(displacement(button::dash, 768 << 6), (Offset{0, -131072}));
+    const Player walked = stepped(at(centre, centre), forward, east);
+    EXPECT_EQ(std::tuple(walked.vx, walked.vy, walked.yaw), std::tuple(8738 * 30, 0, east));
+    const Player dashed = stepped(at(centre, centre), dash, east);
+    EXPECT_EQ(std::tuple(dashed.vx, dashed.dash_cooldown), std::tuple(131072 * 30, 90));
 }
 
-TEST(MoveTest, RunAndSpeedBoost) {
+TEST(Move, SpeedBoost) {
     using namespace button;
-    EXPECT_EQ(displacement(forward | run, east), (Offset{13107, 0}));
-
-    Player boosted = at(centre, centre);
-    boosted.boost = 3;
-    boosted.boost_ticks = 3;
-    boosted.boost_value = 200;
-    EXPECT_EQ(displacement(forward, east, boosted), (Offset{13107, 0}));
-
-    const Grid grid = walled();
-    boosted = stepped(boosted, forward | run, east, grid);
-    EXPECT_EQ(boosted.x - centre, 19660);
-    boosted = stepped(boosted, forward | run, east, grid);
+    Player boosted{.x = centre, .y = centre, .boost_value = 200, .boost_ticks = 3, .boost = 3};
+    EXPECT_EQ(displacement(forward, east, boosted).first, 13107);
+    boosted = stepped(stepped(boosted, forward | run, east), forward | run, east);
     EXPECT_EQ(boosted.x - centre, 2 * 19660);
-    EXPECT_EQ(boosted.boost_ticks, 1);
-    EXPECT_EQ(boosted.boost, 3);
-    EXPECT_EQ(boosted.boost_value, 200);
+    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
+              std::tuple(1, 3, 200));
     // The step that uses up the last tick already runs at the plain speed.
-    boosted = stepped(boosted, forward | run, east, grid);
+    boosted = stepped(boosted, forward | run, east);
     EXPECT_EQ(boosted.x - centre, 2 * 19660 + 13107);
-    EXPECT_EQ(boosted.boost_ticks, 0);
-    EXPECT_EQ(boosted.boost, 0);
-    EXPECT_EQ(boosted.boost_value, 0);
+    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
+              std::tuple(0, 0, 0));
+    // Only a running kind 3 is faster; kind 3 without ticks is not running, nor cleared.
+    const Player faster_fire{.x = centre, .y = centre, .boost_ticks = 10, .boost = 1};
+    EXPECT_EQ(displacement(forward, east, faster_fire).first, 8738);
+    EXPECT_EQ(stepped(faster_fire, 0, east).boost_ticks, 9);
+    const Player expired{.x = centre, .y = centre, .boost = 3};
+    EXPECT_EQ(displacement(forward, east, expired).first, 8738);
+    EXPECT_EQ(stepped(expired, 0, east).boost, 3);
 }
 
-TEST(MoveTest, OnlyARunningKindThreeBoostIsFaster) {
-    Player faster_fire = at(centre, centre);
-    faster_fire.boost = 1;
-    faster_fire.boost_ticks = 10;
-    EXPECT_EQ(displacement(button::forward, east, faster_fire), (Offset{8738, 0}));
-    EXPECT_EQ(stepped(faster_fire, 0, east, walled()).boost_ticks, 9);
-
-    // Kind 3 without remaining ticks is not running; it is also not cleared.
-    Player expired = at(centre, centre);
-    expired.boost = 3;
-    EXPECT_EQ(displacement(button::forward, east, expired), (Offset{8738, 0}));
-    EXPECT_EQ(stepped(expired, 0, east, walled()).boost, 3);
-}
-
-TEST(MoveTest, BareDashCoversTwoCellsInNineteenSubSteps) {
-    using namespace button;
-    const Player dashed = stepped(at(centre, centre), dash | run, east, walled());
-    EXPECT_EQ(dashed.x - centre, 131072); // run is ignored while dashing
-    EXPECT_EQ(dashed.vx, 131072 * 30);
-    EXPECT_EQ(dashed.dash_cooldown, 90);
-    EXPECT_EQ(displacement(dash | strafe_right, east), (Offset{0, 131072}));
-
-    // Wall cell column 4 begins at 262144; the body may advance to 262144 - R = 247726.
-    // Sub-step k ends at floor(131072k / 19): k = 12 (82782) fits, k = 13 does not. With a
-    // different sub-step count the body would stop elsewhere.
-    const Player stopped = stepped(at(163840, 16 * cell + cell / 2), dash, east, wall_column(4));
-    EXPECT_EQ(stopped.x, 163840 + 82782);
-    EXPECT_EQ(stopped.vx, 82782 * 30);
-}
-
-TEST(MoveTest, DashStopsAtWallWhileFreeAxisContinues) {
-    // 45 degrees: 92682 per axis in 13 sub-steps; x stops after sub-step 11 (78423).
-    const Player dashed = stepped(at(163840, 163840), button::dash, 8192, wall_column(4));
-    EXPECT_EQ(dashed.x, 163840 + 78423);
-    EXPECT_EQ(dashed.y, 163840 + 92682);
-    EXPECT_EQ(dashed.vx, 78423 * 30);
-    EXPECT_EQ(dashed.vy, 92682 * 30);
-}
-
-TEST(MoveTest, SecondDashOnNinetiethStepAfterFirst) {
-    using namespace button;
-    const Grid grid = walled();
-    Player player = stepped(at(centre, centre), forward | dash, east, grid);
-    ASSERT_EQ(player.x - centre, 131072);
-    for (int step = 1; step < 90; ++step) {
-        player.x = centre;
-        player = stepped(player, forward | dash, east, grid);
-        ASSERT_EQ(player.x - centre, 8738) << "step " << step;
-        ASSERT_EQ(player.dash_cooldown, 90 - step);
+TEST(Move, WallsStopSubSteps) {
+    const Grid column = walled({}, 4);
+    // Wall column 4 begins at 262144; the body may advance to 262144 - R = 247726. A dash
+    // takes 19 sub-steps: k = 12 (82782) fits, k = 13 does not.
+    Player stopped = stepped(at(163840, 16 * cell + cell / 2), button::dash, east, column);
+    EXPECT_EQ(std::tuple(stopped.x, stopped.vx), std::tuple(163840 + 82782, 82782 * 30));
+    // At 45 degrees, 92682 per axis in 13 sub-steps: x stops after sub-step 11 (78423), y
+    // goes on.
+    stopped = stepped(at(163840, 163840), button::dash, 8192, column);
+    EXPECT_EQ(std::tuple(stopped.x, stopped.y, stopped.vx, stopped.vy),
+              std::tuple(163840 + 78423, 163840 + 92682, 78423 * 30, 92682 * 30));
+    // Sliding along the wall keeps the tangential component.
+    const std::int32_t near = 4 * cell - body_radius - 100;
+    for (auto [yaw, dy] : {std::pair{8192, 6178}, {57344, -6178}}) {
+        const Player slid = stepped(at(near, centre), button::forward, std::uint16_t(yaw), column);
+        EXPECT_EQ(std::tuple(slid.x, slid.y, slid.vx, slid.vy),
+                  std::tuple(near, centre + dy, 0, dy * 30));
     }
-    // The cooldown falls from 1 to 0 on this step, and that already allows the dash.
-    player.x = centre;
-    player = stepped(player, forward | dash, east, grid);
-    EXPECT_EQ(player.x - centre, 131072);
-    EXPECT_EQ(player.dash_cooldown, 90);
-}
-
-TEST(MoveTest, WallSlideKeepsTangentialComponent) {
-    const Grid grid = wall_column(4);
-    const std::int32_t near_wall = 4 * cell - body_radius - 100;
-    const Player south_east = stepped(at(near_wall, centre), button::forward, 8192, grid);
-    EXPECT_EQ(south_east.x, near_wall);
-    EXPECT_EQ(south_east.y, centre + 6178);
-    EXPECT_EQ(south_east.vx, 0);
-    EXPECT_EQ(south_east.vy, 6178 * 30);
-
-    const Player north_east = stepped(at(near_wall, centre), button::forward, 57344, grid);
-    EXPECT_EQ(north_east.x, near_wall);
-    EXPECT_EQ(north_east.y, centre - 6178);
-    EXPECT_EQ(north_east.vy, -6178 * 30);
-}
-
-TEST(MoveTest, TouchingAWallIsClearAndWalkingTakesTwoSubSteps) {
-    const Grid grid = wall_column(4);
+    // Touching is clear. One unit farther would overlap; 8738 exceeds the 7209 sub-step
+    // limit, so the step is two halves of 4369: the first still fits, the second not.
     const std::int32_t touching = 4 * cell - body_radius;
-    EXPECT_EQ(stepped(at(touching - 8738, centre), button::forward, east, grid).x, touching);
-    // One unit farther would overlap. 8738 exceeds the 7209 sub-step limit, so the step is
-    // two halves of 4369: the first still fits, the second is dropped.
-    const Player halfway = stepped(at(touching - 8737, centre), button::forward, east, grid);
-    EXPECT_EQ(halfway.x, touching - 8737 + 4369);
-    EXPECT_EQ(halfway.vx, 4369 * 30);
-    const Player refused = stepped(at(touching - 4368, centre), button::forward, east, grid);
-    EXPECT_EQ(refused.x, touching - 4368);
-    EXPECT_EQ(refused.vx, 0);
+    EXPECT_EQ(stepped(at(touching - 8738, centre), button::forward, east, column).x, touching);
+    const Player half = stepped(at(touching - 8737, centre), button::forward, east, column);
+    EXPECT_EQ(std::tuple(half.x, half.vx), std::tuple(touching - 8737 + 4369, 4369 * 30));
+    const Player refused = stepped(at(touching - 4368, centre), button::forward, east, column);
+    EXPECT_EQ(std::tuple(refused.x, refused.vx), std::tuple(touching - 4368, 0));
 }
 
-TEST(MoveTest, CoordinateRangeIsInclusive) {
+TEST(Move, CoordinateRangeIsInclusive) {
     const Grid open{}; // no walls at all; only the outside of the grid blocks
     Player player = stepped(at(coordinate_min + 8738, centre), button::forward, west, open);
     EXPECT_EQ(player.x, coordinate_min);
     player = stepped(player, button::forward, west, open);
-    EXPECT_EQ(player.x, coordinate_min);
-    EXPECT_EQ(player.vx, 0);
-
+    EXPECT_EQ(std::tuple(player.x, player.vx), std::tuple(coordinate_min, 0));
     player = stepped(at(centre, coordinate_max - 8738), button::forward, south, open);
     EXPECT_EQ(player.y, coordinate_max);
     EXPECT_EQ(stepped(player, button::forward, south, open).y, coordinate_max);
-
     // Outside the range nothing moves, even far out where a sum could overflow.
     const Player stray = at(std::numeric_limits<std::int32_t>::max() - 5,
                             std::numeric_limits<std::int32_t>::min() + 5);
     const Player after = stepped(stray, button::dash | button::forward, 8192, open);
-    EXPECT_EQ(after.x, stray.x);
-    EXPECT_EQ(after.y, stray.y);
-    EXPECT_EQ(after.vx, 0);
-    EXPECT_EQ(after.vy, 0);
+    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy), std::tuple(stray.x, stray.y, 0, 0));
     EXPECT_EQ(stepped(at(centre, 5000), button::forward, east, open).x, centre);
 }
 
-TEST(MoveTest, DeadPlayerOnlyAdvancesCounters) {
-    Player dead = at(centre, centre);
-    dead.health = 0;
-    dead.vx = 1234;
-    dead.vy = -99;
-    dead.cooldown = 5;
-    dead.dash_cooldown = 3;
-    dead.boost = 3;
-    dead.boost_ticks = 1;
-    dead.boost_value = 50;
-    dead.tick_event = true;
-    const std::uint16_t buttons = button::forward | button::dash | (3 << button::weapon_shift);
-
-    const Player after = stepped(dead, buttons, 4096, walled());
-    EXPECT_EQ(after.x, centre);
-    EXPECT_EQ(after.y, centre);
-    EXPECT_EQ(after.vx, 0);
-    EXPECT_EQ(after.vy, 0);
-    EXPECT_EQ(after.yaw, 4096);
-    EXPECT_EQ(after.cooldown, 4);
-    EXPECT_EQ(after.dash_cooldown, 2);
-    EXPECT_EQ(after.boost_ticks, 0);
-    EXPECT_EQ(after.boost, 0);
-    EXPECT_EQ(after.boost_value, 0);
-    EXPECT_EQ(after.weapon, 3);
-    EXPECT_FALSE(after.tick_event);
-
-    // A ready dash is not consumed by a dead player.
-    dead.dash_cooldown = 0;
-    EXPECT_EQ(stepped(dead, buttons, 0, walled()).dash_cooldown, 0);
-}
-
-TEST(MoveTest, WeaponSelectAndCountdowns) {
-    const Grid grid = walled();
-    for (std::uint16_t w = 0; w < 8; ++w) {
-        Player player = at(centre, centre);
-        player.weapon = 2;
-        const auto buttons = static_cast<std::uint16_t>(w << button::weapon_shift);
-        EXPECT_EQ(stepped(player, buttons, 0, grid).weapon, (w >= 1 && w <= 4) ? w : 2)
-            << "select " << w;
+TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
+    using namespace button;
+    Player player = stepped(at(centre, centre), forward | dash, east);
+    ASSERT_EQ(player.x - centre, 131072);
+    for (int step = 1; step <= 90; ++step) {
+        player.x = centre;
+        player = stepped(player, forward | dash, east);
+        // The cooldown falls from 1 to 0 on the 90th step, which already allows the dash.
+        ASSERT_EQ(player.x - centre, step < 90 ? 8738 : 131072) << "step " << step;
+        ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
     }
 
-    Player player = at(centre, centre);
-    player.cooldown = 2;
-    player.tick_event = true;
-    player.ammo = 7;
-    player = stepped(player, 0, 0, grid);
-    EXPECT_EQ(player.cooldown, 1);
-    EXPECT_FALSE(player.tick_event);
-    player = stepped(stepped(player, 0, 0, grid), 0, 0, grid);
-    EXPECT_EQ(player.cooldown, 0);
-    EXPECT_EQ(player.ammo, 7);
-    EXPECT_EQ(player.weapon, 1);
+    Player dead{.x = centre,
+                .y = centre,
+                .vx = 1234,
+                .vy = -99,
+                .health = 0,
+                .cooldown = 5,
+                .tick_event = true,
+                .boost_value = 50,
+                .dash_cooldown = 3,
+                .boost_ticks = 1,
+                .boost = 3};
+    const int buttons = forward | dash | (3 << weapon_shift);
+    const Player after = stepped(dead, buttons, 4096);
+    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy, after.yaw, after.cooldown),
+              std::tuple(centre, centre, 0, 0, 4096, 4));
+    EXPECT_EQ(std::tuple(after.dash_cooldown, after.boost_ticks, after.boost, after.boost_value,
+                         after.weapon, after.tick_event),
+              std::tuple(2, 0, 0, 0, 3, false));
+    dead.dash_cooldown = 0; // a ready dash is not consumed by a dead player
+    EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
+
+    for (int w = 0; w < 8; ++w) {
+        const Player armed{.x = centre, .y = centre, .weapon = 2};
+        EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
+    }
+    Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
+    alive = stepped(alive, 0, 0);
+    EXPECT_EQ(std::tuple(alive.cooldown, alive.tick_event), std::tuple(1, false));
+    alive = stepped(stepped(alive, 0, 0), 0, 0);
+    EXPECT_EQ(std::tuple(alive.cooldown, alive.ammo, alive.weapon), std::tuple(0, 7, 1));
+}
+
+constexpr std::uint16_t index(int x, int y) {
+    return static_cast<std::uint16_t>(y * 32 + x);
+}
+constexpr int middle(int c) {
+    return c * cell + cell / 2;
+}
+
+TEST(NavigationYaw, ShortestPathHeadings) {
+    const Grid grid = walled(), pocket = walled({{9, 10}, {11, 10}, {10, 9}, {10, 11}});
+    Grid gate = walled(); // wall column 8 with its only gap at row 1
+    for (int y = 2; y <= 30; ++y) gate[index(8, y)] = 1;
+    struct Case {
+        Grid grid;
+        int x, y;
+        std::uint16_t target;
+        std::optional<std::uint16_t> yaw;
+    };
+    const Case cases[] = {
+        // No heading without a usable path: off the grid, on a wall, walled in.
+        {grid, middle(5), middle(5), 1024, {}},
+        {grid, middle(5), middle(5), 65535, {}},
+        {grid, middle(5), middle(5), index(0, 5), {}},
+        {pocket, middle(10), middle(10), index(20, 20), {}},
+        {pocket, middle(20), middle(20), index(10, 10), {}},
+        {pocket, middle(9), middle(10), index(20, 20), {}},
+        {grid, middle(5), 32 * cell + 100, index(5, 5), {}},
+        {grid, -70000, middle(0), index(5, 5), {}},
+        // Dividing by 6.28318530718 (a hair above 2 pi) and truncating turns due south
+        // into 16383 and due west into 32767; east wraps from 65536 to 0.
+        {grid, middle(5), middle(5), index(10, 5), 0},
+        {grid, middle(5), middle(5), index(5, 10), 16383},
+        {grid, middle(5), middle(5), index(1, 5), 32767},
+        {grid, middle(5), middle(5), index(5, 1), 49152},
+        // Aims at the centre of the next cell: from (5.25, 5.75) toward (6.5, 5.5).
+        {grid, 5 * cell + cell / 4, 5 * cell + 3 * cell / 4, index(10, 5), 63477},
+        {grid, middle(5), middle(5) + cell / 16, index(10, 5), 64884},
+        {grid, middle(5), middle(5) - cell / 16, index(10, 5), 651},
+        // Inside the target cell it points at the centre; x = -100 is column 0.
+        {grid, 5 * cell + cell / 4, 5 * cell + cell / 4, index(5, 5), 8191},
+        {grid, middle(5), middle(5), index(5, 5), 0},
+        {Grid{}, -100, middle(5), index(0, 5), 0},
+        // Equal routes prefer east, west, south, north.
+        {grid, middle(5), middle(5), index(6, 6), 0},
+        {grid, middle(5), middle(5), index(6, 4), 0},
+        {grid, middle(5), middle(5), index(4, 6), 32767},
+        {grid, middle(5), middle(5), index(4, 4), 32767},
+        {walled({{6, 5}}), middle(5), middle(5), index(7, 5), 16383},
+        // Around walls: the way east leads north first, out of a pocket open to the west.
+        {gate, middle(7), middle(5), index(9, 5), 49152},
+        {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), middle(5), index(9, 5),
+         32767}};
+    for (const Case& c : cases)
+        EXPECT_EQ(navigation_yaw(c.grid, c.x, c.y, c.target), c.yaw)
+            << c.x << "," << c.y << " to " << c.target;
 }
 
 } // namespace

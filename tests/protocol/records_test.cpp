@@ -1,0 +1,378 @@
+// Entity records and the meta-state records, read from framed payloads laid out by hand
+// with a distinct value in every field, so a dropped, swapped or mis-sized field shows up
+// in the write-back comparison.
+#include "protocol/entity.h"
+#include "protocol/meta_state.h"
+
+#include "tests/support/errors.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrel {
+namespace {
+
+using test::error_of;
+using test::Field;
+using test::with;
+
+void label(Writer& out, std::string_view text, std::size_t width) {
+    for (char c : text) out.u8(static_cast<std::uint8_t>(c));
+    for (std::size_t i = text.size(); i < width; ++i) out.u8(0);
+}
+
+// Reads a payload the way the client receives it: framed, header first.
+template <class Read>
+auto parse(const Bytes& payload, Read read) {
+    Writer body;
+    body.bytes = payload;
+    const Bytes bytes = packet(Type::SnapshotPart, 5, 1, 2, body);
+    Reader reader(bytes);
+    read_header(reader);
+    return read(reader);
+}
+
+template <class Read>
+std::string error(const Bytes& payload, Read read) {
+    return error_of([&] { parse(payload, read); });
+}
+
+struct Limit {
+    std::size_t offset;
+    int width;
+    std::uint64_t accepted, refused;
+    const char* message; // the refusal starts with it
+};
+
+// Each field is accepted at its limit and refused one step past it.
+template <class Read>
+void expect_limits(const Bytes& valid, Read read, const std::vector<Limit>& limits) {
+    for (const Limit& l : limits) {
+        SCOPED_TRACE("offset " + std::to_string(l.offset));
+        EXPECT_EQ(error(with(valid, {{l.offset, l.width, l.accepted}}), read), "no error");
+        EXPECT_EQ(error(with(valid, {{l.offset, l.width, l.refused}}), read).rfind(l.message, 0),
+                  0u);
+    }
+}
+
+// The payload cut or padded with zeros to each size.
+template <class Read>
+void expect_sizes(const Bytes& bytes, Read read,
+                  std::initializer_list<std::pair<std::size_t, const char*>> cases) {
+    for (const auto& [size, message] : cases) {
+        Bytes resized = bytes;
+        resized.resize(size);
+        EXPECT_EQ(error(resized, read), message) << size;
+    }
+}
+
+// ---- entity: id, x, y, height, yaw, vx, vy, vz, health, type, kind u8, flags u8, state,
+// weapon, ammo, cooldown, boost_value, dash_cooldown, boost_ticks, boost
+Bytes entity(const std::vector<Field>& fields = {}) {
+    Writer out;
+    out.u32(0x01020304);
+    for (std::uint16_t v : {0x1234, 0x0567, 0xFF80, 0xC001, 0xFFFE, 0x1122, 0x7777, 0x0102, 0x0304})
+        out.u16(v);
+    out.u8(4);
+    out.u8(5);
+    for (std::uint16_t v : {0x0506, 3, 0x0708, 0x090A, 150, 45, 0x0300, 3}) out.u16(v);
+    return with(out.bytes, fields);
+}
+const auto read_one = [](Reader& reader) { return read_entity(reader); };
+
+TEST(EntityRecord, LayoutAndWriteBack) {
+    ASSERT_EQ(entity().size(), entity_record_size);
+    const ReplicatedEntity e = parse(entity(), read_one);
+    EXPECT_EQ(std::tuple(e.id, e.x, e.y, e.height, e.yaw, e.vx, e.vy, e.health, e.type),
+              std::tuple(0x01020304u, 0x1234 << 8, 0x0567 << 8, 0xFF80, 0xC001, -512, 0x1122 << 8,
+                         0x0102, 0x0304)); // vx sign-extended before the shift
+    EXPECT_EQ(std::tuple(e.kind, e.flags, e.tick_event, e.state, e.weapon, e.entity_weapon),
+              std::tuple(4, 5, true, 0x0506, 3, 3));
+    EXPECT_EQ(std::tuple(e.ammo, e.cooldown, e.boost_value, e.dash_cooldown, e.boost_ticks),
+              std::tuple(0x0708, 0x090A, 150, 45, 0x0300));
+    EXPECT_EQ(e.boost, 3);
+    EXPECT_EQ(e.reserved[0] | e.reserved[1] | e.reserved[2], 0);
+    const Player& player = e; // the record begins with the player state
+    EXPECT_EQ(static_cast<const void*>(&player), static_cast<const void*>(&e));
+    // Vertical speed is dropped on reading and written as 0; height is not checked.
+    EXPECT_EQ(parse(entity({{16, 2, 0}}), read_one), e);
+    EXPECT_EQ(parse(entity({{8, 2, 0x7FFF}}), read_one).height, 0x7FFF);
+    Writer out;
+    write_entity(out, e);
+    EXPECT_EQ(out.bytes, entity({{16, 2, 0}}));
+    for (auto [flags, tick] : {std::pair{7, true}, {4, true}, {3, false}, {0, false}})
+        EXPECT_EQ(parse(entity({{23, 1, std::uint64_t(flags)}}), read_one).tick_event, tick);
+    // A marked entity carries the mark in flags bit 2 even when flags itself lacks it.
+    ReplicatedEntity marked = e;
+    marked.flags = 1;
+    Writer again;
+    write_entity(again, marked);
+    EXPECT_EQ(parse(again.bytes, read_one).flags, 5);
+}
+
+TEST(EntityRecord, ConsumesExactlyOneRecord) {
+    Bytes payload = entity();
+    const Bytes next = entity({{0, 4, 99}});
+    payload.insert(payload.end(), next.begin(), next.end());
+    payload.push_back(0xAB);
+    parse(payload, [](Reader& reader) {
+        EXPECT_EQ(read_entity(reader).id, 0x01020304u);
+        EXPECT_EQ(reader.position, header_size + entity_record_size);
+        EXPECT_EQ(read_entity(reader).id, 99u);
+        EXPECT_EQ(reader.remaining(), 1u); // what follows is the caller's to judge
+        return 0;
+    });
+    // Truncated at the first field that does not fit, even when every value is wrong.
+    const char* cut = "truncated packet";
+    expect_sizes(entity({{0, 4, 0}, {22, 1, 0}, {32, 2, 999}}), read_one,
+                 {{39, cut}, {23, cut}, {22, cut}, {3, cut}, {0, cut}});
+}
+
+TEST(EntityRecord, RangeBoundariesAndMessages) {
+    const char *id = "invalid entity record id=", *boost = "invalid player boost";
+    const std::vector<Limit> limits = {
+        {4, 2, 8191, 8192, id},   {6, 2, 8191, 8192, id}, {0, 4, 1, 0, id},
+        {22, 1, 18, 19, id},      {22, 1, 1, 0, id},      {26, 2, 4, 5, id},
+        {26, 2, 1, 0, id},        {23, 1, 7, 8, id},      {23, 1, 0, 255, id},
+        {32, 2, 200, 201, boost}, {34, 2, 90, 91, boost}, {36, 2, 900, 901, boost},
+        {38, 2, 4, 5, boost}};
+    expect_limits(entity(), read_one, limits);
+    const std::vector<Field> small = {{0, 4, 7},  {4, 2, 4},  {6, 2, 8},
+                                      {22, 1, 0}, {23, 1, 0}, {26, 2, 1}};
+    EXPECT_EQ(error(entity(small), read_one),
+              "invalid entity record id=7 kind=0 weapon=1 x=1024 y=2048 flags=0");
+    const std::vector<Field> large = {{0, 4, 4294967295u}, {4, 2, 65535}, {6, 2, 8191},
+                                      {22, 1, 255},        {23, 1, 200},  {26, 2, 65535}};
+    EXPECT_EQ(error(entity(large), read_one),
+              "invalid entity record id=4294967295 kind=255 weapon=65535 x=16776960 y=2096896 "
+              "flags=200");
+    // Boost is judged before identity.
+    EXPECT_EQ(error(entity({{22, 1, 0}, {32, 2, 201}}), read_one), "invalid player boost");
+    EXPECT_EQ(error(entity({{0, 4, 0}, {4, 2, 9000}, {38, 2, 5}}), read_one),
+              "invalid player boost");
+}
+
+// ---- SectorStatus: sequence u32, remaining, revive, challenge u8, flags u8
+const auto read_status = [](Reader& reader) { return SectorStatus::read(reader); };
+
+TEST(SectorStatus, LayoutBoundariesAndOrder) {
+    const Bytes bytes = {0x04, 0x03, 0x02, 0x01, 0x06, 0x05, 30, 0, 2, 9};
+    const SectorStatus s = parse(bytes, read_status);
+    EXPECT_EQ(std::tuple(s.sequence, s.remaining, s.revive, s.challenge, s.flags),
+              std::tuple(0x01020304u, 0x0506, 30, 2, 9));
+    EXPECT_EQ(s.write().bytes, bytes);
+    const char* bad = "invalid sector status";
+    expect_limits(bytes, read_status,
+                  {{6, 2, 60, 61, bad}, {8, 1, 5, 6, bad}, {9, 1, 15, 16, bad}});
+    expect_sizes(bytes, read_status, {{9, "truncated packet"}, {11, "trailing bytes"}});
+    Bytes both = with(bytes, {{6, 2, 61}});
+    both.push_back(0); // the range check runs before the end check
+    EXPECT_EQ(error(both, read_status), bad);
+}
+
+// ---- AdventureState: six u32, timer, progress, goal, six coordinates, five u16, seven u8,
+// message[12], count, then 36-byte teammates
+std::size_t teammate_at(std::size_t index) {
+    return 72 + 36 * index;
+}
+
+Bytes adventure(std::size_t teammates = 2, int count = -1) {
+    Writer out;
+    for (std::uint32_t i = 0; i < 6; ++i) out.u32(0x11223340 + i);
+    for (std::uint16_t v : {0x0102, 0x0203, 0x0304}) out.u16(v); // timer, progress, goal
+    for (std::uint16_t i = 0; i < 6; ++i) out.u16(0x1001 + i);   // objective, exit, ping
+    for (std::uint16_t v : {0x0405, 0x0506, 0x0607, 0x0708, 0x0809}) out.u16(v);
+    for (std::uint8_t v : {2, 0xEE, 1, 5, 3, 2, 1}) out.u8(v);
+    label(out, "GET_TO_EXIT", 12);
+    out.u8(static_cast<std::uint8_t>(count < 0 ? teammates : count));
+    for (std::uint32_t i = 0; i < teammates; ++i) {
+        out.u32(0x01000001 + i);
+        out.u64(0x1122334455667788ull + i);
+        for (std::uint32_t v : {0x1F00u, 0x0100 + i, 50 + i})
+            out.u16(static_cast<std::uint16_t>(v));
+        out.u8(static_cast<std::uint8_t>(i % 5));
+        out.u8(static_cast<std::uint8_t>((i + 1) % 5));
+        label(out, "MATE" + std::to_string(i), 16);
+    }
+    return out.bytes;
+}
+const auto read_adventure = [](Reader& reader) { return AdventureState::read(reader); };
+
+TEST(AdventureState, LayoutAndWriteBack) {
+    ASSERT_EQ(adventure().size(), teammate_at(2));
+    const AdventureState s = parse(adventure(), read_adventure);
+    EXPECT_EQ(s.write().bytes, adventure());
+    EXPECT_EQ(std::tuple(s.sequence, s.carrier, s.timer, s.progress, s.goal, s.objective_x,
+                         s.ping_y, s.ping_active, s.banking, s.mode, s.ping_kind, s.message),
+              std::tuple(0x11223340u, 0x11223345u, 0x0102, 0x0203, 0x0304, 0x1001, 0x1006, 0x0405,
+                         0x0809, 2, 1, "GET_TO_EXIT"));
+    ASSERT_EQ(s.teammates.size(), 2u);
+    EXPECT_EQ(s.teammates[1],
+              (Teammate{0x01000002u, 0x1122334455667789ull, 0x1F00, 0x0101, 51, 1, 2, "MATE1"}));
+    EXPECT_EQ(parse(adventure(8), read_adventure).teammates[7].id, 0x01000008u);
+    EXPECT_TRUE(parse(adventure(0), read_adventure).teammates.empty());
+    EXPECT_EQ(parse(with(adventure(), {{59, 8, 0}, {67, 4, 0}}), read_adventure).message, "");
+    // The writer emits only readable labels.
+    AdventureState w;
+    w.message = "go left!";
+    w.teammates.push_back({7, 1, 2, 3, 4, 0, 1, "ace-pilot"});
+    const AdventureState back = parse(w.write().bytes, read_adventure);
+    EXPECT_EQ(back.message, "GOLEFT");
+    EXPECT_EQ(back.teammates.at(0).name, "ACEPILOT");
+}
+
+TEST(AdventureState, Refusals) {
+    const char* bad = "invalid adventure state";
+    // Progress (26) may reach the goal, not pass it; the second teammate starts at 108; the last
+    // row puts a letter after the padding of "MATE1".
+    const char *mate = "invalid teammate", *text = "invalid label";
+    const std::vector<Limit> limits = {
+        {52, 1, 3, 4, bad},           {54, 1, 3, 4, bad},       {55, 1, 7, 8, bad},
+        {56, 1, 4, 5, bad},           {57, 1, 4, 5, bad},       {58, 1, 3, 4, bad},
+        {30, 2, 8191, 8192, bad},     {32, 2, 8191, 8192, bad}, {34, 2, 8191, 8192, bad},
+        {36, 2, 8191, 8192, bad},     {38, 2, 8191, 8192, bad}, {40, 2, 8191, 8192, bad},
+        {26, 2, 0x0304, 0x0305, bad}, {108, 4, 1, 0, mate},     {120, 2, 8191, 8192, mate},
+        {122, 2, 8191, 8192, mate},   {124, 2, 100, 101, mate}, {126, 1, 4, 5, mate},
+        {127, 1, 4, 5, mate},         {59, 1, 'G', 'g', text},  {134, 1, 0, 'X', text}};
+    expect_limits(adventure(), read_adventure, limits);
+    expect_sizes(adventure(), read_adventure,
+                 {{teammate_at(2) + 1, "trailing bytes"},
+                  {teammate_at(2) - 1, "truncated packet"},
+                  {teammate_at(0) - 1, "truncated packet"}}); // the count byte itself
+    // Nine is refused from the count alone, before a teammate byte is needed.
+    EXPECT_EQ(error(adventure(0, 9), read_adventure), bad);
+    EXPECT_EQ(error(adventure(1, 2), read_adventure), "truncated packet");
+    EXPECT_EQ(error(adventure(2, 1), read_adventure), "trailing bytes");
+}
+
+// ---- ExpeditionState: ten u32, leader name[16], leader u8, two u64, six u16, six u8,
+// crew code[12], three u8, crew count and 17-byte members, then the run choices (14 bytes)
+// and 16-byte navigation sectors.
+std::size_t choices_at(std::size_t crew) {
+    return 107 + 17 * crew;
+}
+std::size_t nav_at(std::size_t crew, std::size_t index) {
+    return choices_at(crew) + 14 + 16 * index;
+}
+
+Bytes expedition(std::size_t crew = 2, std::size_t nav = 2, int crew_count = -1,
+                 int nav_count = -1) {
+    Writer out;
+    for (std::uint32_t i = 0; i < 10; ++i) out.u32(0x10000001 + i);
+    label(out, "CAPTAIN_1", 16);
+    out.u8(1);
+    out.u64(0x0102030405060708ull);
+    out.u64(0x1112131415161718ull);
+    for (std::uint16_t v : {0x0102, 0x0203, 0x0304, 0x0405, 0x0506, 0x0607}) out.u16(v);
+    for (std::uint8_t v : {2, 1, 2, 1, 2, 3}) out.u8(v);
+    label(out, "CODE42", 12);
+    for (std::uint8_t v : {1, 5, 1}) out.u8(v);
+    out.u8(static_cast<std::uint8_t>(crew_count < 0 ? crew : crew_count));
+    for (std::size_t i = 0; i < crew; ++i) {
+        label(out, "CREW" + std::to_string(i), 16);
+        out.u8(static_cast<std::uint8_t>(i % 2));
+    }
+    for (std::uint8_t v : {0x0A, 1}) out.u8(v);
+    out.u16(45);
+    out.u16(200);
+    for (std::uint8_t v : {2, 3, 5, 1, 1, 3, 4}) out.u8(v); // bonus..vote_open, offers
+    out.u8(static_cast<std::uint8_t>(nav_count < 0 ? nav : nav_count));
+    for (std::size_t i = 0; i < nav; ++i) {
+        out.u64(0x0A0B0C0D00000001ull + i);
+        out.u16(static_cast<std::uint16_t>(0x0102 + i));
+        out.u16(0x0304);
+        for (std::uint8_t v : {25, 2, 7, 3}) out.u8(v);
+    }
+    return out.bytes;
+}
+const auto read_expedition = [](Reader& reader) { return ExpeditionState::read(reader); };
+
+TEST(ExpeditionState, LayoutAndWriteBack) {
+    ASSERT_EQ(expedition().size(), 121u + 2 * 17 + 2 * 16);
+    const ExpeditionState s = parse(expedition(), read_expedition);
+    EXPECT_EQ(s.write().bytes, expedition());
+    EXPECT_EQ(std::tuple(s.sequence, s.total_secrets, s.leader_name, s.leader, s.current_sector,
+                         s.contract_progress, s.attack_warning, s.contract_kind,
+                         s.cosmetic_tier_after, s.crew_code, s.theme, s.owned_upgrades),
+              std::tuple(0x10000001u, 0x1000000Au, "CAPTAIN_1", true, 0x1112131415161718ull, 0x0102,
+                         0x0607, 2, 3, "CODE42", 1, 0x0A));
+    EXPECT_EQ(
+        std::tuple(s.revive_shield, s.vote_ticks, s.bonus_rounds, s.participants, s.vote_open),
+        std::tuple(45, 200, 2, 5, true));
+    EXPECT_EQ(s.upgrade_offers, (std::array<std::uint8_t, 3>{1, 3, 4}));
+    EXPECT_EQ(s.crew, (std::vector<CrewMember>{{"CREW0", false}, {"CREW1", true}}));
+    ASSERT_EQ(s.navigation.size(), 2u);
+    EXPECT_EQ(s.navigation[1], (NavSector{0x0A0B0C0D00000002ull, 0x0103, 0x0304, 25, 2, 7, 3}));
+    const ExpeditionState full = parse(expedition(8, 32), read_expedition);
+    EXPECT_EQ(full.crew.size(), 8u);
+    EXPECT_EQ(full.navigation[31].id, 0x0A0B0C0D00000020ull);
+    const ExpeditionState empty = parse(expedition(0, 0), read_expedition);
+    EXPECT_TRUE(empty.crew.empty() && empty.navigation.empty());
+}
+
+TEST(ExpeditionState, RangeBoundaries) {
+    // Run choices start at 141, the second navigation sector at 171.
+    const std::size_t c = choices_at(2);
+    const std::uint64_t first_id = 0x0A0B0C0D00000001ull;
+    const char *lead = "invalid leader flag", *crew = "invalid crew state",
+               *ready = "invalid ready flag", *run = "invalid run choice",
+               *offer = "invalid upgrade offer", *state = "invalid expedition state",
+               *nav = "invalid navigation sector", *text = "invalid label";
+    // votes_stay (c + 7) is judged against the 5 participants, progress (73) against the
+    // goal, health (79) against its maximum; the last nav row repeats the first one's id,
+    // the labels are the leader, the crew code after its padding and a crew member's name.
+    const std::vector<Limit> limits = {
+        {56, 1, 0, 2, lead},     {103, 1, 0, 2, crew},   {104, 1, 7, 8, crew},
+        {105, 1, 2, 3, crew},    {123, 1, 1, 2, ready},  {140, 1, 0, 2, ready},
+        {141, 1, 15, 16, run},   {142, 1, 0, 2, run},    {143, 2, 90, 91, run},
+        {145, 2, 240, 241, run}, {147, 1, 3, 4, run},    {148, 1, 5, 6, run},
+        {149, 1, 64, 65, run},   {150, 1, 0, 2, run},    {151, 1, 4, 5, offer},
+        {152, 1, 0, 5, offer},   {153, 1, 4, 255, offer}};
+    const std::vector<Limit> more = {{85, 1, 3, 4, state},           {86, 1, 3, 4, state},
+                                     {87, 1, 3, 4, state},           {88, 1, 2, 3, state},
+                                     {89, 1, 4, 5, state},           {90, 1, 4, 5, state},
+                                     {73, 2, 0x0203, 0x0204, state}, {79, 2, 0x0506, 0x0507, state},
+                                     {183, 1, 31, 32, nav},          {184, 1, 3, 4, nav},
+                                     {185, 1, 10, 11, nav},          {186, 1, 8, 9, nav},
+                                     {40, 1, 'C', 'c', text},        {102, 1, 0, 'Z', text},
+                                     {126, 1, 'E', '-', text}};
+    expect_limits(expedition(), read_expedition, limits);
+    expect_limits(expedition(), read_expedition, more);
+    expect_limits(expedition(), read_expedition,
+                  {{171, 8, ~0ull, 0, nav}, {171, 8, first_id + 1, first_id, nav}});
+    const Bytes all_vote = with(expedition(), {{c + 7, 1, 64}, {c + 8, 1, 64}});
+    EXPECT_EQ(parse(all_vote, read_expedition).votes_stay, 64);
+    EXPECT_EQ(error(with(all_vote, {{c + 7, 1, 65}}), read_expedition), run);
+    EXPECT_EQ(error(expedition(8, 0, 9), read_expedition), crew);
+    EXPECT_EQ(error(expedition(0, 32, 0, 33), read_expedition), state);
+}
+
+TEST(ExpeditionState, OrderOfChecks) {
+    const std::size_t c = choices_at(2);
+    expect_sizes(expedition(), read_expedition,
+                 {{nav_at(2, 2) + 1, "trailing bytes"}, {nav_at(2, 2) - 1, "truncated packet"}});
+    expect_sizes(expedition(2, 0), read_expedition, {{nav_at(2, 0) - 1, "truncated packet"}});
+    // Each check fires before later fields are read.
+    const auto cut = [](Bytes bytes, std::size_t offset, std::uint8_t value) {
+        bytes.resize(offset + 1);
+        return error(with(bytes, {{offset, 1, value}}), read_expedition);
+    };
+    EXPECT_EQ(cut(expedition(2, 0), choices_at(1) - 1, 2), "invalid ready flag");
+    EXPECT_EQ(cut(expedition(), 56, 2), "invalid leader flag");
+    EXPECT_EQ(cut(expedition(0, 0), choices_at(0) + 10, 5), "invalid upgrade offer");
+    // With several broken fields, the first failing group decides the message.
+    const std::pair<std::vector<Field>, const char*> cases[] = {
+        {{{56, 1, 2}, {105, 1, 3}}, "invalid leader flag"},
+        {{{104, 1, 8}, {c - 1, 1, 2}}, "invalid crew state"},
+        {{{c - 1, 1, 2}, {c, 1, 16}}, "invalid ready flag"},
+        // Offers are judged one by one, before the run choices they follow.
+        {{{c + 2, 2, 91}, {c + 12, 1, 5}}, "invalid upgrade offer"},
+        // The contract fields at 85.. wait for the navigation count.
+        {{{85, 1, 4}, {c + 8, 1, 65}}, "invalid run choice"},
+        {{{85, 1, 4}, {c - 1, 1, 2}}, "invalid ready flag"},
+        {{{87, 1, 4}, {nav_at(2, 0) + 14, 1, 11}}, "invalid expedition state"}};
+    for (const auto& [fields, message] : cases)
+        EXPECT_EQ(error(with(expedition(), fields), read_expedition), message);
+}
+
+} // namespace
+} // namespace kestrel
