@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
 #include <string>
+
+#include "tests/support/errors.h"
 
 namespace kestrel {
 namespace {
 
-TEST(SummaryLine, EveryCounterInItsFieldWithDefaultStreamFormatting) {
+TEST(RunStats, SummaryLineWithDefaultStreamFormatting) {
     EXPECT_EQ(summary_line(RunStats{}, 0, 0, 0, 0.0),
               "Client stopped: frames=0 commits=0 hits=0 damage=0 pickups=0 respawns=0 "
               "enemy_shots=0 rewards=0 projectile_snapshots=0 initial_items=0 enemy_span_x=0 "
@@ -30,33 +31,20 @@ TEST(SummaryLine, EveryCounterInItsFieldWithDefaultStreamFormatting) {
     EXPECT_NE(line.find(" largest_correction=0.333333\n"), std::string::npos) << line;
 }
 
-TEST(CheckRunEnd, CommitsFirstThenASnapshotForTimedNetworkRuns) {
-    struct Case {
-        std::uint32_t commits, snapshots, require_commits;
-        bool demo;
-        std::uint32_t seconds;
-        std::string failure;
-    };
-    const std::string commits = "required sector commits not reached";
-    const std::string snapshots = "no complete authoritative snapshots received";
-    const Case cases[] = {
-        {0, 0, 0, false, 0, ""},      {3, 1, 3, false, 10, ""},       {2, 5, 3, false, 0, commits},
-        {2, 5, 2, false, 0, ""},      {0, 0, 0, false, 5, snapshots}, {0, 0, 0, true, 5, ""},
-        {0, 0, 1, false, 5, commits},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.commits << " " << c.snapshots << " "
-                                        << c.require_commits << " " << c.demo << " " << c.seconds);
+TEST(RunStats, RunEndChecksCommitsFirstThenASnapshotForTimedNetworkRuns) {
+    const std::string commits = "required sector commits not reached",
+                      snapshots = "no complete authoritative snapshots received", none = "no error";
+    // commits, snapshots, require_commits, demo, seconds; the failure.
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
+        cases[] = {{0, 0, 0, false, 0, none},      {3, 1, 3, false, 10, none},
+                   {2, 5, 3, false, 0, commits},   {2, 5, 2, false, 0, none},
+                   {0, 0, 0, false, 5, snapshots}, {0, 0, 0, true, 5, none},
+                   {0, 0, 1, false, 5, commits}};
+    for (const auto& [commit_count, snapshot_count, required, demo, seconds, failure] : cases) {
         RunStats stats;
-        stats.commits = c.commits;
-        stats.snapshots = c.snapshots;
-        std::string failure;
-        try {
-            check_run_end(stats, c.require_commits, c.demo, c.seconds);
-        } catch (const std::runtime_error& error) {
-            failure = error.what();
-        }
-        EXPECT_EQ(failure, c.failure);
+        stats.commits = commit_count;
+        stats.snapshots = snapshot_count;
+        EXPECT_EQ(test::error_of([&] { check_run_end(stats, required, demo, seconds); }), failure);
     }
 }
 
