@@ -108,7 +108,9 @@ TEST(HandoffClient, RefusedAndStalePackets) {
                         first_chunk = after({begin(), frame(Type::MapChunk, chunks[0])}),
                         corrupt_half = after({begin(), corrupt[0]}),
                         edge = after({begin(trip, 30000)});
-    const Writer begin_payload = transition_begin_payload(trip, target, next_epoch, 300);
+    const Writer begin_payload = transition_begin_payload(trip, target, next_epoch, 300),
+                 commit_payload =
+                     transition_commit_payload(trip, target, next_epoch, 1234, spawn_in(sector));
     const struct {
         const HandoffClient& start;
         Bytes packet;
@@ -158,7 +160,9 @@ TEST(HandoffClient, RefusedAndStalePackets) {
         {full, commit({{8, target + 1, 8}}), "invalid transition commit"},
         {full, commit({{16, next_epoch + 1, 4}}), "invalid transition commit"},
         {full, commit({{24, player + 1, 4}}), "invalid transition commit"},
-        {first_chunk, commit(), "invalid transition commit"}, // the map is incomplete
+        {first_chunk, commit(), "invalid transition commit"},           // the map is incomplete
+        {full, frame(Type::TransitionCommit, edit(commit_payload, {})), // header epoch
+         "invalid transition commit"},
         {full, abort(0), "invalid abort"},
         {full, abort(4), "invalid abort"},
         {full, abort(1, 1), "invalid abort"},
