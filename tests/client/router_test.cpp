@@ -123,14 +123,9 @@ class Router : public ::testing::Test {
             0, now + 0.5);
     }
     Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
-        Snapshot snap{id,
-                      commit_tick + id,
-                      0,
-                      state.handoff.committed->revision,
-                      player,
-                      0,
-                      state.handoff.committed->id,
-                      {thing(player, 1, 8, 8)}};
+        const Sector& played = *state.handoff.committed;
+        Snapshot snap{id, commit_tick + id, 0, played.revision, player, 0, played.id, {}};
+        snap.entities = {thing(player, 1, 8, 8)};
         snap.entities[0].health = 100;
         snap.entities.insert(snap.entities.end(), others.begin(), others.end());
         return snap;
