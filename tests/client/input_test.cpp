@@ -26,20 +26,11 @@ const PlatformAction release{Kind::release_mouse, "", 0};
 constexpr std::int32_t centre = 2 * 65536 + 32768; // of cell 2
 
 // A windowed run with audio, connected to the official server, admitted and in game on an
-// open sector, standing in the centre of cell (2, 2).
-RunState with_session(bool session = true) {
+// open sector, standing in the centre of cell (2, 2) with `ammo` and `boost`.
+RunState with_session(bool session = true, std::uint16_t ammo = 100, std::uint8_t boost = 0) {
     RunState state;
-    state.config = {std::string(default_server_host),
-                    0,
-                    0,
-                    false,
-                    false,
-                    false,
-                    false,
-                    false,
-                    true,
-                    true,
-                    true};
+    state.config.host = default_server_host;
+    state.config.has_transport = state.config.has_window = state.config.has_audio = true;
     state.handoff.session = session ? 0x1234 : 0;
     state.handoff.state = HandoffState::Active;
     state.handoff.committed = Sector{}; // tile 0 everywhere, which blocks nothing
@@ -47,6 +38,9 @@ RunState with_session(bool session = true) {
     Player me;
     me.id = 1;
     me.x = me.y = centre;
+    me.ammo = ammo;
+    me.boost = boost;
+    me.boost_ticks = boost ? 100 : 0;
     state.prediction.reset(me);
     return state;
 }
@@ -325,17 +319,6 @@ TEST(Input, FocusMouseAndTurning) {
     EXPECT_FALSE(state.running);
 }
 
-// Standing as with_session() does, with `ammo` and `boost`.
-RunState playing(std::uint16_t ammo = 100, std::uint8_t boost = 0) {
-    RunState state = with_session();
-    Player me = state.prediction.predicted();
-    me.ammo = ammo;
-    me.boost = boost;
-    me.boost_ticks = boost ? 100 : 0;
-    state.prediction.reset(me);
-    return state;
-}
-
 // The inputs of one InputCommands packet (channel 1, unreliable).
 std::vector<Input> sent(const Outgoing& out) {
     EXPECT_EQ(std::tie(out.type, out.channel, out.reliable),
@@ -364,7 +347,7 @@ void see(RunState& state, std::vector<std::tuple<std::uint32_t, float, float, st
 }
 
 TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
-    RunState state = playing();
+    RunState state = with_session();
     const std::pair<KeyState, std::uint16_t> held[] = {
         {holding({Key::Space, Key::LeftCtrl}), 0x10}, // one fire bit
         {holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift, Key::Q, Key::E}), 0xC6F},
@@ -391,7 +374,7 @@ TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
 }
 
 TEST(Input, SteeringByArrowsPortalAndCombat) {
-    RunState state = playing();
+    RunState state = with_session();
     state.yaw = 100;
     steer(state, 5.0, 0.05, holding({Key::Right}));
     EXPECT_FLOAT_EQ(state.yaw, 600);
@@ -422,7 +405,7 @@ TEST(Input, SteeringByArrowsPortalAndCombat) {
     steer(state, 5.0, 0.1, holding({Key::Right}));
     EXPECT_EQ(state.yaw, 16383.0f);
 
-    RunState fighter = playing();
+    RunState fighter = with_session();
     fighter.config.auto_combat = fighter.approach = true;
     // Dead, not an enemy, 2 cells south, 2 cells east (a tie: the earlier stays), 2.1 north.
     see(fighter, {{1, 2.5f, 2.5f, 50},
@@ -448,7 +431,7 @@ TEST(Input, SteeringByArrowsPortalAndCombat) {
 }
 
 TEST(Input, PayloadScheduleAndRepeats) {
-    RunState state = playing();
+    RunState state = with_session();
     state.server_tick_base = 1000;
     state.last_snapshot_time = 1.0;
     state.next_tick_time = 1.25;
@@ -467,7 +450,7 @@ TEST(Input, PayloadScheduleAndRepeats) {
     EXPECT_EQ(std::make_tuple(state.prediction.pending().size(), me.x, me.y, me.weapon),
               std::make_tuple(std::size_t{1}, centre, centre + 8738, std::uint16_t{2}));
 
-    RunState dropping = playing(); // every third packet is not sent, the next repeats it
+    RunState dropping = with_session(); // every third packet is not sent, the next repeats it
     dropping.config.drop_every = 3;
     for (std::uint32_t i = 0; i < 10; ++i) run_input_tick(dropping, 0.5, 10 + i, 0, {});
     std::vector<std::vector<std::uint32_t>> packets;
@@ -480,12 +463,12 @@ TEST(Input, PayloadScheduleAndRepeats) {
     EXPECT_EQ(dropping.input_history.size(), 3u);
     EXPECT_EQ(dropping.prediction.pending().size(), 10u);
 
-    RunState late = playing(); // at most four ticks a frame, then the schedule restarts
+    RunState late = with_session(); // at most four ticks a frame, then the schedule restarts
     late.last_snapshot_time = 0.4;
     for (double now : {0.5, 0.52, 0.5 + 1.0 / 30}) run_input_ticks(late, now, {});
     EXPECT_EQ(late.outbox.size(), 5u);
     EXPECT_DOUBLE_EQ(late.next_tick_time, 0.5 + 2.0 / 30);
-    RunState away = playing();
+    RunState away = with_session();
     away.handoff.state = HandoffState::Transit; // out of game the schedule stays at now
     run_input_ticks(away, 7.5, {});
     EXPECT_EQ(away.next_tick_time, 7.5);
@@ -493,7 +476,7 @@ TEST(Input, PayloadScheduleAndRepeats) {
 }
 
 TEST(Input, StampsPausesDemoAndAFullQueue) {
-    RunState state = playing();
+    RunState state = with_session();
     state.server_tick_base = 300;
     state.last_snapshot_time = 10.0;
     state.next_tick_time = 10.2; // a 200 ms stall, then this frame finds two ticks due
@@ -508,7 +491,7 @@ TEST(Input, StampsPausesDemoAndAFullQueue) {
     run_input_tick(state, 10.3, 5, 0, {});
     EXPECT_EQ(state.last_tick, 5u);
 
-    RunState quiet = playing();
+    RunState quiet = with_session();
     quiet.last_snapshot_time = 1.0;
     run_input_tick(quiet, 3.0, 10, 0, {}); // two seconds without a snapshot
     quiet.input_paused = true;
@@ -519,7 +502,7 @@ TEST(Input, StampsPausesDemoAndAFullQueue) {
     run_input_tick(quiet, 2.99, 10, 0, {});
     EXPECT_EQ(quiet.outbox.size(), 1u);
 
-    RunState demo = playing();
+    RunState demo = with_session();
     demo.config.demo = true;
     demo.config.has_transport = false;
     run_input_ticks(demo, 30.0, {});
@@ -527,7 +510,7 @@ TEST(Input, StampsPausesDemoAndAFullQueue) {
     EXPECT_EQ(std::make_pair(demo.last_sequence, demo.prediction.pending().size()),
               std::make_pair(4u, std::size_t{4}));
 
-    RunState full = playing();
+    RunState full = with_session();
     for (std::uint32_t i = 0; i < Prediction::max_pending; ++i)
         run_input_tick(full, 0.5, 10 + i, 0, {});
     const Input newest = full.input_history.back();
@@ -545,7 +528,7 @@ TEST(Input, ShotCostsAndRefireIntervalsGateTheSound) {
         run_input_tick(state, now, static_cast<std::uint32_t>(now * 30) + 1, 0, keys);
         return state.sounds.size();
     };
-    RunState state = playing();
+    RunState state = with_session();
     EXPECT_EQ(shoot(state, 1.0, holding({Key::Space})), 1u);
     EXPECT_EQ(
         std::make_tuple(state.sounds[0].effect, state.sounds[0].variant, state.last_shot_time),
@@ -561,12 +544,12 @@ TEST(Input, ShotCostsAndRefireIntervalsGateTheSound) {
         {4, 30, 0, Key::X, 2.5},     {4, 29, 0, Key::Space, 0},  {2, 100, 1, Key::Space, 1.4},
         {2, 100, 3, Key::Space, 1.8}};
     for (const auto& [weapon, ammo, boost, key, next_shot] : cases) {
-        RunState s = playing(ammo, boost);
+        RunState s = with_session(true, ammo, boost);
         s.selected_weapon = weapon;
         EXPECT_EQ(shoot(s, 1.0, holding({key})), next_shot > 0 ? 1u : 0u) << weapon << " " << ammo;
         if (next_shot > 0) EXPECT_DOUBLE_EQ(s.next_shot_time, next_shot);
     }
-    RunState reloading = playing(), dead = playing();
+    RunState reloading = with_session(), dead = with_session();
     reloading.adventure.reload = 1;
     EXPECT_EQ(shoot(reloading, 1.0, holding({Key::Space})), 0u);
     EXPECT_EQ(reloading.last_shot_time, -1.0);
