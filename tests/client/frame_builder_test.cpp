@@ -149,7 +149,8 @@ TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
     EXPECT_EQ(frame.notice, "");
     EXPECT_EQ(build_frame(state, 20.5, speakers).recoil, 0.0f);
 
-    EXPECT_EQ(music_level(RunState{}), 0.055f);
+    const RunState connecting;
+    EXPECT_EQ(music_level(connecting), 0.055f);
     EXPECT_EQ(music_level(state), 0.13f);
     state.status.remaining = 3;
     EXPECT_EQ(music_level(state), 0.23f);
