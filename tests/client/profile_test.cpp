@@ -36,11 +36,13 @@ Credentials stored() {
 
 class Profile : public ::testing::Test {
   protected:
-    fs::path dir = fs::path(testing::TempDir()) / "kestrel-profile";
-    std::string path = (dir / "profile.bin").string();
-    void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+    fs::path dir;
+    std::string path;
+    void SetUp() override { // a directory of its own: tests may run in parallel
+        std::string pattern = (fs::temp_directory_path() / "kestrel-profile-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        path = (dir / "profile.bin").string();
     }
     void TearDown() override { fs::remove_all(dir); }
 };

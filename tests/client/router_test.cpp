@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -219,12 +220,8 @@ TEST_F(Router, AdmissionHandoffCommitAndAbort) {
 
     begin(trip, sector, next_epoch, 2.0);
     ASSERT_EQ(state.outbox.size(), 1u); // the ack comes with the last chunk
-    Writer ack;
-    ack.u64(trip);
-    ack.u64(sector.id);
-    ack.u32(sector.revision);
-    ack.u32(crc32(sector.encode()));
-    EXPECT_EQ(sent(0), std::make_tuple(Type::TransitionAck, ack.bytes, 0, true));
+    EXPECT_EQ(sent(0), std::make_tuple(Type::TransitionAck, state.handoff.acknowledge()->bytes, 0,
+                                       true)); // its bytes are pinned by the handoff tests
 
     // Leftovers of the old epoch that the commit must clear.
     state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
@@ -452,9 +449,10 @@ TEST_F(Router, ExpeditionVoteSummaryAndCrewCode) {
     }
 
     // A new crew code becomes the party and is saved; the same one again saves nothing.
-    const std::filesystem::path dir = testing::TempDir() + "kestrel-router-crew";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
     state.credentials.token[0] = 0x5A;
     state.profile_path = (dir / "profile.bin").string();
     ExpeditionState e;
