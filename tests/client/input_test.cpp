@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "client/defaults.h"
@@ -75,6 +76,11 @@ Bytes join_command(std::string name, std::string party) {
     all.insert(all.end(), name.begin(), name.end());
     all.insert(all.end(), party.begin(), party.end());
     return all;
+}
+
+// A profile path of this process alone: the same tests may run elsewhere at the same time.
+std::string temp_file(const std::string& name) {
+    return testing::TempDir() + "kestrel-input-" + name + "-" + std::to_string(getpid());
 }
 
 Bytes saved(const std::string& path) {
@@ -162,7 +168,7 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
     press(state, Key::F8);
     EXPECT_EQ(state.navigation_selection, 2u); // 8 mod 3
 
-    state.profile_path = testing::TempDir() + "input_color_profile.bin";
+    state.profile_path = temp_file("color");
     state.adventure.color_index = 1;
     state.adventure.colors_unlocked = 3;
     press(state, Key::C);
@@ -173,6 +179,7 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
     press(state, Key::C);
     EXPECT_EQ(state.credentials.color, 0); // wraps after the last unlocked colour
     EXPECT_EQ(commands(state), (std::vector<Bytes>{{2, 2}, {2, 0}}));
+    std::filesystem::remove(state.profile_path);
 
     state.panel = Panel::crew;
     EXPECT_TRUE(press(state, Key::F1).empty()); // no crew code yet: nothing to copy
@@ -245,7 +252,7 @@ TEST(Input, AccountLinkOpensOncePerCooldownOnlyForTheOfficialServer) {
 
 TEST(Input, NameAndPartyPrompts) {
     RunState state = with_session();
-    state.profile_path = testing::TempDir() + "input_prompt_profile.bin";
+    state.profile_path = temp_file("prompt");
     state.credentials.name = "SCOUT";
     state.credentials.party = "OLD";
     state.mouse_captured = true;
@@ -269,6 +276,7 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(commands(state), std::vector<Bytes>{join});
     ASSERT_EQ(file.size(), credentials_size);
     EXPECT_EQ(Bytes(file.begin() + 16, file.end() - 1), Bytes(join.begin() + 1, join.end()));
+    std::filesystem::remove(state.profile_path);
 
     state.outbox.clear();
     press(state, Key::P);
