@@ -276,7 +276,6 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(commands(state), std::vector<Bytes>{join});
     ASSERT_EQ(file.size(), credentials_size);
     EXPECT_EQ(Bytes(file.begin() + 16, file.end() - 1), Bytes(join.begin() + 1, join.end()));
-    std::filesystem::remove(state.profile_path);
 
     state.outbox.clear();
     press(state, Key::P);
@@ -299,6 +298,7 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(state.credentials.name, "RANGER");
     handle_text_input(state, "Q"); // no prompt: typed text goes nowhere
     EXPECT_EQ(state.text_entry.buffer, "0123456789AB");
+    std::filesystem::remove(state.profile_path);
 }
 
 TEST(Input, FocusMouseAndTurning) {
