@@ -1,13 +1,13 @@
-// Events, the key table, client commands and the name/party prompts.
+// Keys, commands, prompts, steering, the buttons of a tick and the 30 Hz input schedule.
 #include "client/input.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "client/defaults.h"
@@ -16,26 +16,33 @@ namespace kestrel {
 namespace {
 
 // main.cpp casts the platform's scancodes straight to Key.
-static_assert(static_cast<int>(Key::A) == 4 && static_cast<int>(Key::Z) == 29);
-static_assert(static_cast<int>(Key::Digit1) == 30 && static_cast<int>(Key::Digit0) == 39);
-static_assert(static_cast<int>(Key::Return) == 40 && static_cast<int>(Key::Backspace) == 42);
-static_assert(static_cast<int>(Key::Space) == 44 && static_cast<int>(Key::RightBracket) == 48);
-static_assert(static_cast<int>(Key::F1) == 58 && static_cast<int>(Key::F12) == 69);
-static_assert(static_cast<int>(Key::Right) == 79 && static_cast<int>(Key::Up) == 82);
-static_assert(static_cast<int>(Key::LeftCtrl) == 224 && static_cast<int>(Key::LeftShift) == 225);
+static_assert(int(Key::A) == 4 && int(Key::Z) == 29 && int(Key::Digit1) == 30 &&
+              int(Key::Digit0) == 39 && int(Key::Return) == 40 && int(Key::Backspace) == 42 &&
+              int(Key::Space) == 44 && int(Key::RightBracket) == 48 && int(Key::F1) == 58 &&
+              int(Key::F12) == 69 && int(Key::Right) == 79 && int(Key::Up) == 82 &&
+              int(Key::LeftCtrl) == 224 && int(Key::LeftShift) == 225);
 
 using Kind = PlatformAction::Kind;
 const PlatformAction release{Kind::release_mouse, "", 0};
+constexpr std::int32_t centre = 2 * 65536 + 32768; // of cell 2
 
-// A windowed run with audio, connected to the official server and admitted.
-RunState with_session(bool session = true) {
+// A windowed run with audio, connected to the official server, admitted and in game on an
+// open sector, standing in the centre of cell (2, 2) with `ammo` and `boost`.
+RunState with_session(bool session = true, std::uint16_t ammo = 100, std::uint8_t boost = 0) {
     RunState state;
-    state.config.host = std::string(default_server_host);
-    state.config.has_transport = true;
-    state.config.has_window = true;
-    state.config.has_audio = true;
+    state.config.host = default_server_host;
+    state.config.has_transport = state.config.has_window = state.config.has_audio = true;
     state.handoff.session = session ? 0x1234 : 0;
+    state.handoff.state = HandoffState::Active;
+    state.handoff.committed = Sector{}; // tile 0 everywhere, which blocks nothing
     state.focused = true;
+    Player me;
+    me.id = 1;
+    me.x = me.y = centre;
+    me.ammo = ammo;
+    me.boost = boost;
+    me.boost_ticks = boost ? 100 : 0;
+    state.prediction.reset(me);
     return state;
 }
 
@@ -44,44 +51,45 @@ PlatformActions press(RunState& state, Key key, double now = 10.0, bool repeat =
     return handle_key_down(state, key, repeat, now, [&] { return next++; });
 }
 
-// The payloads of the commands queued so far, each checked for channel 0 and reliability.
+KeyState holding(std::initializer_list<Key> keys) {
+    KeyState state;
+    for (Key key : keys) state.press(key);
+    return state;
+}
+
+// The payloads of the commands queued so far, each checked for type, channel 0 and
+// reliability.
 std::vector<Bytes> commands(const RunState& state) {
     std::vector<Bytes> all;
     for (const Outgoing& out : state.outbox) {
-        EXPECT_EQ(out.type, Type::ClientCommand);
-        EXPECT_EQ(out.channel, 0);
-        EXPECT_TRUE(out.reliable);
+        EXPECT_EQ(std::tie(out.type, out.channel, out.reliable),
+                  std::make_tuple(Type::ClientCommand, 0, true));
         all.push_back(out.payload.bytes);
     }
     return all;
 }
 
-Bytes label(std::string text, std::size_t width) {
-    Bytes bytes(text.begin(), text.end());
-    bytes.resize(width, 0);
-    return bytes;
-}
-
-Bytes join_command(const std::string& name, const std::string& party) {
+Bytes join_command(std::string name, std::string party) {
+    name.resize(16, '\0');
+    party.resize(12, '\0');
     Bytes all{1};
-    for (const Bytes& part : {label(name, 16), label(party, 12)})
-        all.insert(all.end(), part.begin(), part.end());
+    all.insert(all.end(), name.begin(), name.end());
+    all.insert(all.end(), party.begin(), party.end());
     return all;
 }
 
-std::string temp_profile(const char* name) {
-    const auto path = std::filesystem::path(testing::TempDir()) / name;
-    std::filesystem::remove(path);
-    return path.string();
+// A profile path of this process alone: the same tests may run elsewhere at the same time.
+std::string temp_file(const std::string& name) {
+    return testing::TempDir() + "kestrel-input-" + name + "-" + std::to_string(getpid());
 }
 
-Bytes file_bytes(const std::string& path) {
+Bytes saved(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(KeyTable, KeysSendSelectAndToggleByPanelAndSession) {
-    struct Case {
+TEST(Input, KeysSendSelectAndToggleByPanelAndSession) {
+    const struct {
         bool session;
         Panel panel;
         Key key;
@@ -89,8 +97,7 @@ TEST(KeyTable, KeysSendSelectAndToggleByPanelAndSession) {
         Panel after;
         std::uint32_t weapon = 1;
         bool repeat = false;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {true, Panel::contracts, Key::Digit2, {{6, 2}}, Panel::none},    // picks, closes the panel
         {false, Panel::contracts, Key::Digit2, {}, Panel::contracts, 2}, // no session: weapon
         {true, Panel::upgrades, Key::Digit3, {{12, 3}}, Panel::upgrades},
@@ -119,15 +126,13 @@ TEST(KeyTable, KeysSendSelectAndToggleByPanelAndSession) {
         {true, Panel::none, Key::F5, {}, Panel::none, 1, true}, // repeats do nothing
         {true, Panel::none, Key::Digit3, {}, Panel::none, 1, true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "key " << static_cast<int>(c.key) << " panel "
-                                        << static_cast<int>(c.panel) << " session " << c.session);
+    for (const auto& c : cases) {
         RunState state = with_session(c.session);
         state.panel = c.panel;
         press(state, c.key, 10.0, c.repeat);
-        EXPECT_EQ(commands(state), c.sent);
-        EXPECT_EQ(state.panel, c.after);
-        EXPECT_EQ(state.selected_weapon, c.weapon);
+        EXPECT_EQ(std::make_tuple(commands(state), state.panel, state.selected_weapon),
+                  std::make_tuple(c.sent, c.after, c.weapon))
+            << int(c.key) << " " << int(c.panel) << " " << c.session;
     }
     RunState demo = with_session();
     demo.config.has_transport = false; // a session number alone is not enough
@@ -135,17 +140,46 @@ TEST(KeyTable, KeysSendSelectAndToggleByPanelAndSession) {
     EXPECT_TRUE(demo.outbox.empty());
 }
 
-TEST(KeyTable, VoteCrewInviteAndPlatformActions) {
+TEST(Input, VoteNavigationColourAndPlatformActions) {
     RunState state = with_session();
     state.expedition.vote_open = true;
     state.expedition.vote_ticks = 240;
     press(state, Key::Y);
     press(state, Key::N);
-    EXPECT_EQ(commands(state), (std::vector<Bytes>{{13, 2}, {13, 1}}));
-    state.outbox.clear();
     state.expedition.vote_ticks = 0; // run out: N falls through to the effects switch
     EXPECT_EQ(press(state, Key::N), (PlatformActions{{Kind::toggle_effects, "", 0}}));
+    press(state, Key::F8); // an empty map: nothing to cycle or share
+    press(state, Key::F9);
+    EXPECT_EQ(state.navigation_selection, 0u);
+    state.expedition.navigation.resize(3);
+    state.expedition.navigation[1].id = 0x1122334455667788ull;
+    press(state, Key::F8);
+    press(state, Key::F9);
+    EXPECT_EQ(commands(state),
+              (std::vector<Bytes>{
+                  {13, 2}, {13, 1}, {7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}}));
+    press(state, Key::F8);
+    press(state, Key::F8);
+    EXPECT_EQ(state.navigation_selection, 0u); // wrapped
+    state.outbox.clear();
+    state.navigation_selection = 7; // the map shrank below the selection: F9 sends nothing
+    press(state, Key::F9);
     EXPECT_TRUE(state.outbox.empty());
+    press(state, Key::F8);
+    EXPECT_EQ(state.navigation_selection, 2u); // 8 mod 3
+
+    state.profile_path = temp_file("color");
+    state.adventure.color_index = 1;
+    state.adventure.colors_unlocked = 3;
+    press(state, Key::C);
+    EXPECT_EQ(state.credentials.color, 2);
+    ASSERT_EQ(saved(state.profile_path).size(), credentials_size);
+    EXPECT_EQ(saved(state.profile_path)[44], 2);
+    state.adventure.color_index = 3;
+    press(state, Key::C);
+    EXPECT_EQ(state.credentials.color, 0); // wraps after the last unlocked colour
+    EXPECT_EQ(commands(state), (std::vector<Bytes>{{2, 2}, {2, 0}}));
+    std::filesystem::remove(state.profile_path);
 
     state.panel = Panel::crew;
     EXPECT_TRUE(press(state, Key::F1).empty()); // no crew code yet: nothing to copy
@@ -155,11 +189,12 @@ TEST(KeyTable, VoteCrewInviteAndPlatformActions) {
     RunState offline = with_session(false);
     offline.panel = Panel::crew;
     offline.expedition.crew_code = "K7Q2ZX";
-    EXPECT_TRUE(press(offline, Key::F1).empty());
-
+    offline.adventure.colors_unlocked = 4; // the colour changes, the command stays home
+    press(offline, Key::C);
+    EXPECT_EQ(offline.credentials.color, 1);
     PlatformActions all;
-    for (Key key :
-         {Key::M, Key::N, Key::LeftBracket, Key::RightBracket, Key::Minus, Key::Equals, Key::F11})
+    for (Key key : {Key::F1, Key::M, Key::N, Key::LeftBracket, Key::RightBracket, Key::Minus,
+                    Key::Equals, Key::F11})
         for (const PlatformAction& action : press(offline, key)) all.push_back(action);
     EXPECT_EQ(all, (PlatformActions{{Kind::toggle_music, "", 0},
                                     {Kind::toggle_effects, "", 0},
@@ -168,6 +203,7 @@ TEST(KeyTable, VoteCrewInviteAndPlatformActions) {
                                     {Kind::effects_volume, "", -0.1f},
                                     {Kind::effects_volume, "", 0.1f},
                                     {Kind::toggle_fullscreen, "", 0}}));
+    EXPECT_TRUE(offline.outbox.empty());
     offline.config.has_audio = offline.config.has_window = false;
     for (Key key : {Key::M, Key::Equals, Key::F11, Key::P})
         EXPECT_TRUE(press(offline, key).empty());
@@ -176,74 +212,20 @@ TEST(KeyTable, VoteCrewInviteAndPlatformActions) {
     RunState quitting = with_session();
     quitting.mouse_captured = true;
     EXPECT_EQ(press(quitting, Key::Escape), PlatformActions{release}); // the mouse first
-    EXPECT_FALSE(quitting.mouse_captured);
-    EXPECT_TRUE(quitting.running);
+    EXPECT_TRUE(quitting.running && !quitting.mouse_captured);
     EXPECT_TRUE(press(quitting, Key::Escape).empty());
     EXPECT_FALSE(quitting.running);
-}
 
-TEST(KeyTable, NavigationSelectionWrapsAndNeverSharesOutOfRange) {
-    RunState state = with_session();
-    press(state, Key::F8);
-    EXPECT_EQ(state.navigation_selection, 0u); // empty map: nothing to cycle
-    press(state, Key::F9);
-    EXPECT_TRUE(state.outbox.empty());
-    state.expedition.navigation.resize(3);
-    state.expedition.navigation[1].id = 0x1122334455667788ull;
-    press(state, Key::F8);
-    EXPECT_EQ(state.navigation_selection, 1u);
-    press(state, Key::F9);
-    EXPECT_EQ(commands(state),
-              (std::vector<Bytes>{{7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}}));
-    press(state, Key::F8);
-    press(state, Key::F8);
-    EXPECT_EQ(state.navigation_selection, 0u);
-    // The map shrank below the selection: F9 sends nothing, F8 brings it back in range.
-    state.outbox.clear();
-    state.navigation_selection = 7;
-    press(state, Key::F9);
-    EXPECT_TRUE(state.outbox.empty());
-    press(state, Key::F8);
-    EXPECT_EQ(state.navigation_selection, 2u); // 8 mod 3
-}
-
-TEST(KeyTable, ColorCyclesThroughUnlockedColorsAndSavesTheProfile) {
-    RunState state = with_session();
-    state.profile_path = temp_profile("input_color_profile.bin");
-    state.adventure.color_index = 1;
-    state.adventure.colors_unlocked = 3;
-    press(state, Key::C);
-    EXPECT_EQ(state.credentials.color, 2);
-    const Bytes saved = file_bytes(state.profile_path);
-    ASSERT_EQ(saved.size(), credentials_size);
-    EXPECT_EQ(saved[44], 2);
-    state.adventure.color_index = 3;
-    press(state, Key::C);
-    EXPECT_EQ(state.credentials.color, 0); // wraps after the last unlocked colour
-    EXPECT_EQ(commands(state), (std::vector<Bytes>{{2, 2}, {2, 0}}));
-
-    RunState offline = with_session(false); // the colour changes, the command stays home
-    offline.adventure.colors_unlocked = 4;
-    press(offline, Key::C);
-    EXPECT_EQ(offline.credentials.color, 1);
-    EXPECT_TRUE(offline.outbox.empty());
-}
-
-TEST(AudioAction, TogglesAndClampsVolumes) {
     SoundMixer mixer;
-    apply_audio_action(mixer, {Kind::toggle_music, "", 0});
-    apply_audio_action(mixer, {Kind::toggle_effects, "", 0});
-    EXPECT_FALSE(mixer.music_on);
-    EXPECT_FALSE(mixer.effects_on);
-    apply_audio_action(mixer, {Kind::music_volume, "", 0.1f});
-    EXPECT_EQ(mixer.music_volume, 1.0f);
+    for (Kind kind : {Kind::toggle_music, Kind::toggle_effects, Kind::music_volume})
+        apply_audio_action(mixer, {kind, "", 0.1f});
     for (int i = 0; i < 11; ++i) apply_audio_action(mixer, {Kind::effects_volume, "", -0.1f});
-    EXPECT_EQ(mixer.effects_volume, 0.0f); // float steps never leave a negative crumb
-    apply_audio_action(mixer, {Kind::open_url, "x", 0.5f});
-    EXPECT_EQ(mixer.music_volume, 1.0f);
+    apply_audio_action(mixer, {Kind::open_url, "x", -0.5f});
+    EXPECT_EQ(std::tie(mixer.music_on, mixer.effects_on, mixer.music_volume, mixer.effects_volume),
+              std::make_tuple(false, false, 1.0f, 0.0f)); // clamped, no negative crumb
 }
 
-TEST(AccountLink, OpensOncePerCooldownOnlyForTheOfficialServer) {
+TEST(Input, AccountLinkOpensOncePerCooldownOnlyForTheOfficialServer) {
     RunState state = with_session();
     state.mouse_captured = true;
     EXPECT_EQ(
@@ -258,23 +240,19 @@ TEST(AccountLink, OpensOncePerCooldownOnlyForTheOfficialServer) {
     EXPECT_TRUE(press(state, Key::F6, 15.9).empty());
     EXPECT_EQ(press(state, Key::F6, 16.0).size(), 2u);
     EXPECT_EQ(state.outbox.size(), 2u);
-
-    RunState other = with_session();
+    RunState other = with_session(), windowless = with_session(), offline = with_session(false);
     other.config.host = "127.0.0.1";
-    RunState windowless = with_session();
     windowless.config.has_window = false;
-    RunState offline = with_session(false);
     for (RunState* s : {&other, &windowless, &offline}) {
-        EXPECT_TRUE(press(*s, Key::F6).empty());
-        EXPECT_TRUE(press(*s, Key::F6, 100.0).empty());
+        EXPECT_TRUE(press(*s, Key::F6).empty() && press(*s, Key::F6, 100.0).empty());
         EXPECT_TRUE(s->outbox.empty());
         EXPECT_EQ(s->link_cooldown_until, 0.0);
     }
 }
 
-TEST(TextEntry, NameThenPartyJoinsAndSaves) {
+TEST(Input, NameAndPartyPrompts) {
     RunState state = with_session();
-    state.profile_path = temp_profile("input_prompt_profile.bin");
+    state.profile_path = temp_file("prompt");
     state.credentials.name = "SCOUT";
     state.credentials.party = "OLD";
     state.mouse_captured = true;
@@ -282,42 +260,33 @@ TEST(TextEntry, NameThenPartyJoinsAndSaves) {
     EXPECT_EQ(text_entry_notice(state), "NAME / SCOUT_ / ENTER FOR PARTY");
     handle_text_input(state, "x-9 ");
     EXPECT_EQ(text_entry_notice(state), "NAME / SCOUTX9_ / ENTER FOR PARTY");
-    // Every other key is swallowed by the prompt.
-    for (Key key : {Key::Digit3, Key::F5, Key::G, Key::P}) press(state, key);
-    EXPECT_EQ(state.selected_weapon, 1u);
-    EXPECT_EQ(state.panel, Panel::none);
+    for (Key key : {Key::Digit3, Key::F5, Key::G, Key::P}) press(state, key); // swallowed
+    EXPECT_EQ(std::tie(state.selected_weapon, state.panel), std::make_tuple(1u, Panel::none));
     EXPECT_TRUE(press(state, Key::Return).empty());
     EXPECT_EQ(text_entry_notice(state), "PARTY CODE / OLD_ / ENTER TO JOIN");
     for (int i = 0; i < 4; ++i) press(state, Key::Backspace); // one more than there is
     handle_text_input(state, "crew_7");
     EXPECT_EQ(state.credentials.name, "SCOUT"); // nothing stored before the last Enter
     EXPECT_TRUE(state.outbox.empty());
-
     EXPECT_EQ(press(state, Key::Return), (PlatformActions{{Kind::stop_text_input, "", 0}}));
     EXPECT_EQ(text_entry_notice(state), "");
-    EXPECT_EQ(state.credentials.name, "SCOUTX9");
-    EXPECT_EQ(state.credentials.party, "CREW_7");
-    EXPECT_EQ(commands(state), std::vector<Bytes>{join_command("SCOUTX9", "CREW_7")});
-    const Bytes saved = file_bytes(state.profile_path);
-    const Bytes labels = join_command("SCOUTX9", "CREW_7");
-    ASSERT_EQ(saved.size(), credentials_size);
-    EXPECT_EQ(Bytes(saved.begin() + 16, saved.end() - 1), Bytes(labels.begin() + 1, labels.end()));
-}
+    EXPECT_EQ(std::tie(state.credentials.name, state.credentials.party),
+              std::make_tuple("SCOUTX9", "CREW_7"));
+    const Bytes join = join_command("SCOUTX9", "CREW_7"), file = saved(state.profile_path);
+    EXPECT_EQ(commands(state), std::vector<Bytes>{join});
+    ASSERT_EQ(file.size(), credentials_size);
+    EXPECT_EQ(Bytes(file.begin() + 16, file.end() - 1), Bytes(join.begin() + 1, join.end()));
 
-TEST(TextEntry, EmptyFieldsLimitsRepeatsAndEscape) {
-    RunState state = with_session();
-    state.credentials.party = "AB";
+    state.outbox.clear();
     press(state, Key::P);
-    for (int i = 0; i < 6; ++i) press(state, Key::Backspace, 10.0, true); // held: repeats count
+    for (int i = 0; i < 8; ++i) press(state, Key::Backspace, 10.0, true); // held: repeats count
     EXPECT_EQ(text_entry_notice(state), "NAME / _ / ENTER FOR PARTY");
     press(state, Key::Return);
-    press(state, Key::Backspace);
-    press(state, Key::Backspace, 10.0, true);
+    for (int i = 0; i < 7; ++i) press(state, Key::Backspace, 10.0, true);
     press(state, Key::Return);
-    EXPECT_EQ(state.credentials.name, "RANGER");
-    EXPECT_EQ(state.credentials.party, "");
+    EXPECT_EQ(std::tie(state.credentials.name, state.credentials.party),
+              std::make_tuple("RANGER", "")); // an empty name is the default one
     EXPECT_EQ(commands(state), std::vector<Bytes>{join_command("RANGER", "")});
-
     press(state, Key::P);
     handle_text_input(state, "abcdefghijklmnopqrstuvwxyz"); // appended to RANGER
     EXPECT_EQ(state.text_entry.buffer, "RANGERABCDEFGHIJ");
@@ -325,15 +294,16 @@ TEST(TextEntry, EmptyFieldsLimitsRepeatsAndEscape) {
     handle_text_input(state, "0123456789abcdef");
     EXPECT_EQ(state.text_entry.buffer, "0123456789AB");
     EXPECT_EQ(press(state, Key::Escape), (PlatformActions{{Kind::stop_text_input, "", 0}}));
-    EXPECT_FALSE(state.text_entry.active);
-    EXPECT_TRUE(state.running);
+    EXPECT_TRUE(!state.text_entry.active && state.running);
     EXPECT_EQ(state.credentials.name, "RANGER");
     handle_text_input(state, "Q"); // no prompt: typed text goes nowhere
     EXPECT_EQ(state.text_entry.buffer, "0123456789AB");
+    std::filesystem::remove(state.profile_path);
 }
 
-TEST(Events, FocusMouseCaptureAndTurning) {
+TEST(Input, FocusMouseAndTurning) {
     RunState state = with_session();
+    state.focused = false;
     handle_focus_gained(state);
     EXPECT_TRUE(state.focused);
     EXPECT_EQ(handle_left_mouse_down(state), (PlatformActions{{Kind::capture_mouse, "", 0}}));
@@ -341,24 +311,260 @@ TEST(Events, FocusMouseCaptureAndTurning) {
     handle_mouse_motion(state, 30);
     EXPECT_EQ(state.yaw, 65000.0f); // only while captured
     state.mouse_captured = true;
-    handle_mouse_motion(state, 30);
-    EXPECT_EQ(state.yaw, 304.0f); // 65000 + 840 - 65536
-    handle_mouse_motion(state, -20);
-    EXPECT_EQ(state.yaw, 65280.0f); // 304 - 560 + 65536
-    handle_mouse_motion(state, -0.5f);
-    EXPECT_EQ(state.yaw, 65266.0f);
+    for (const auto& [dx, yaw] :
+         {std::pair{30.0f, 304.0f}, {-20.0f, 65280.0f}, {-0.5f, 65266.0f}}) {
+        handle_mouse_motion(state, dx); // 28 units a pixel, kept in [0, 65536)
+        EXPECT_EQ(state.yaw, yaw);
+    }
     EXPECT_EQ(handle_focus_lost(state), PlatformActions{release});
-    EXPECT_FALSE(state.focused);
-    EXPECT_FALSE(state.mouse_captured);
-
+    EXPECT_FALSE(state.focused || state.mouse_captured);
     state.config.hidden = true;
     EXPECT_TRUE(handle_left_mouse_down(state).empty());
     RunState headless = with_session();
     headless.config.has_window = false;
-    EXPECT_TRUE(handle_left_mouse_down(headless).empty());
-    EXPECT_TRUE(handle_focus_lost(headless).empty());
+    EXPECT_TRUE(handle_left_mouse_down(headless).empty() && handle_focus_lost(headless).empty());
     handle_quit(state);
     EXPECT_FALSE(state.running);
+}
+
+// The inputs of one InputCommands packet (channel 1, unreliable).
+std::vector<Input> sent(const Outgoing& out) {
+    EXPECT_EQ(std::tie(out.type, out.channel, out.reliable),
+              std::make_tuple(Type::InputCommands, 1, false));
+    Reader reader(out.payload.bytes);
+    std::vector<Input> inputs(reader.u32());
+    for (Input& input : inputs) input = {reader.u32(), reader.u32(), reader.u16(), reader.u16()};
+    reader.end();
+    return inputs;
+}
+
+// Enemies (kind 2) at the given cells with the given health, behind ourselves (id 1).
+void see(RunState& state, std::vector<std::tuple<std::uint32_t, float, float, std::uint16_t>> all) {
+    Snapshot snapshot{1, 100, 0, 0, 1, 0, 0, {}};
+    for (const auto& [id, x, y, health] : all) {
+        ReplicatedEntity e;
+        e.id = id;
+        e.kind = id == 8 ? 3 : id == 1 ? 1 : 2;
+        e.x = static_cast<std::int32_t>(x * 65536);
+        e.y = static_cast<std::int32_t>(y * 65536);
+        e.health = health;
+        snapshot.entities.push_back(e);
+    }
+    state.remotes.clear();
+    state.remotes.push(snapshot, 5.0);
+}
+
+TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
+    RunState state = with_session();
+    const std::pair<KeyState, std::uint16_t> held[] = {
+        {holding({Key::Space, Key::LeftCtrl}), 0x10}, // one fire bit
+        {holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift, Key::Q, Key::E}), 0xC6F},
+        {holding({Key::F2, Key::F3}), 2 * 4096}, // the first held cache key wins
+        {holding({Key::F4, Key::F1}), 1 * 4096},
+        {holding({Key::F4}), 4 * 4096}};
+    for (const auto& [keys, buttons] : held) EXPECT_EQ(tick_buttons(state, keys), buttons);
+    state.panel = Panel::crew; // no cache choice with a panel open
+    EXPECT_EQ(tick_buttons(state, holding({Key::F2, Key::W})), 0x1);
+    KeyState mouse;
+    mouse.left_mouse = mouse.right_mouse = true;
+    EXPECT_EQ(tick_buttons(state, mouse), 0);
+    state.mouse_captured = true;
+    EXPECT_EQ(tick_buttons(state, mouse), 0x30);
+    state.focused = false;
+    EXPECT_EQ(tick_buttons(state, holding({Key::W, Key::Space})), 0);
+    // Automation ignores the keyboard and the focus; portal walking outranks combat.
+    state.config.auto_combat = true;
+    EXPECT_EQ(tick_buttons(state, holding({Key::S})), 0x10);
+    state.approach = true;
+    EXPECT_EQ(tick_buttons(state, {}), 0x51);
+    state.config.auto_portal = true;
+    EXPECT_EQ(tick_buttons(state, holding({Key::Space})), 0x41);
+}
+
+TEST(Input, SteeringByArrowsPortalAndCombat) {
+    RunState state = with_session();
+    state.yaw = 100;
+    steer(state, 5.0, 0.05, holding({Key::Right}));
+    EXPECT_FLOAT_EQ(state.yaw, 600);
+    steer(state, 5.0, 0.1, holding({Key::Left}));
+    EXPECT_FLOAT_EQ(state.yaw, 65136); // 600 - 1000 + 65536
+    steer(state, 5.0, 0.1, holding({Key::Left, Key::Right}));
+    for (int blocked = 0; blocked < 3; ++blocked) { // a prompt, no focus, out of game
+        RunState s = state;
+        s.text_entry.active = blocked == 0;
+        s.focused = blocked != 1;
+        if (blocked == 2) s.handoff.state = HandoffState::Transit;
+        steer(s, 5.0, 0.1, holding({Key::Right}));
+        EXPECT_FLOAT_EQ(s.yaw, 65136);
+    }
+
+    state.config.auto_portal = true;
+    Sector& sector = *state.handoff.committed;
+    sector.portals = {Portal{2, 2 + 32 * 10}, Portal{1, 10 + 32 * 2}}; // south, east
+    steer(state, 5.0, 0.016, holding({Key::Right}));
+    EXPECT_EQ(state.yaw, 0.0f);
+    std::swap(sector.portals[0].id, sector.portals[1].id);
+    steer(state, 5.0, 0.016, {});
+    // Navigation divides by 6.28318530718, a hair more than a turn: south comes out as 16383.
+    EXPECT_EQ(state.yaw, 16383.0f);
+    sector.cells[sector.portals[0].cell] = 1; // in a wall: no path, the heading stays
+    steer(state, 5.0, 0.016, {});
+    sector.portals[0].id = 3; // no portal 1: the heading stays, and the arrows stay off
+    steer(state, 5.0, 0.1, holding({Key::Right}));
+    EXPECT_EQ(state.yaw, 16383.0f);
+
+    RunState fighter = with_session();
+    fighter.config.auto_combat = fighter.approach = true;
+    // Dead, not an enemy, 2 cells south, 2 cells east (a tie: the earlier stays), 2.1 north.
+    see(fighter, {{1, 2.5f, 2.5f, 50},
+                  {7, 3.0f, 2.5f, 0},
+                  {8, 3.0f, 2.5f, 50},
+                  {9, 2.5f, 4.5f, 50},
+                  {10, 4.5f, 2.5f, 50},
+                  {11, 2.5f, 0.4f, 50}});
+    steer(fighter, 5.0, 0.016, {});
+    EXPECT_EQ(fighter.yaw, 16384.0f);
+    EXPECT_FALSE(fighter.approach);
+    see(fighter, {{1, 2.5f, 2.5f, 50}, {9, 1.5f, 1.5f, 50}}); // north-west: -3/8 turn
+    steer(fighter, 5.0, 0.016, {});
+    EXPECT_EQ(fighter.yaw, 40960.0f);
+    see(fighter, {{1, 2.5f, 2.5f, 50}, {9, 10.9f, 2.2f, 50}}); // 8.4 cells east: walk east
+    fighter.yaw = 500;
+    steer(fighter, 5.0, 0.016, {});
+    EXPECT_TRUE(fighter.approach);
+    EXPECT_EQ(fighter.yaw, 0.0f);
+    fighter.remotes.clear();
+    steer(fighter, 5.0, 0.016, {});
+    EXPECT_FALSE(fighter.approach);
+}
+
+TEST(Input, PayloadScheduleAndRepeats) {
+    RunState state = with_session();
+    state.server_tick_base = 1000;
+    state.last_snapshot_time = 1.0;
+    state.next_tick_time = 1.25;
+    state.config.latency_ms = 34; // rounds up to 2 ticks
+    state.selected_weapon = 2;
+    state.yaw = 16384.9f;
+    run_input_ticks(state, 1.25, holding({Key::W}));
+    ASSERT_EQ(state.outbox.size(), 1u);
+    // tick = 1000 + 2 + int(30 * 0.25) + 2 = 1011 = 0x3F3; buttons 0x1 + 2 * 128.
+    EXPECT_EQ(state.outbox[0].payload.bytes,
+              (Bytes{1, 0, 0, 0, 1, 0, 0, 0, 0xF3, 0x03, 0, 0, 0x01, 0x01, 0x00, 0x40}));
+    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick), std::make_tuple(1u, 1011u));
+    EXPECT_DOUBLE_EQ(state.next_tick_time, 1.25 + 1.0 / 30);
+    // The prediction took the same command: it walked south and switched weapon.
+    const Player& me = state.prediction.predicted();
+    EXPECT_EQ(std::make_tuple(state.prediction.pending().size(), me.x, me.y, me.weapon),
+              std::make_tuple(std::size_t{1}, centre, centre + 8738, std::uint16_t{2}));
+
+    RunState dropping = with_session(); // every third packet is not sent, the next repeats it
+    dropping.config.drop_every = 3;
+    for (std::uint32_t i = 0; i < 10; ++i) run_input_tick(dropping, 0.5, 10 + i, 0, {});
+    std::vector<std::vector<std::uint32_t>> packets;
+    for (const Outgoing& out : dropping.outbox) {
+        packets.emplace_back();
+        for (const Input& input : sent(out)) packets.back().push_back(input.sequence);
+    }
+    EXPECT_EQ(packets, (std::vector<std::vector<std::uint32_t>>{
+                           {1}, {1, 2}, {2, 3, 4}, {3, 4, 5}, {5, 6, 7}, {6, 7, 8}, {8, 9, 10}}));
+    EXPECT_EQ(dropping.input_history.size(), 3u);
+    EXPECT_EQ(dropping.prediction.pending().size(), 10u);
+
+    RunState late = with_session(); // at most four ticks a frame, then the schedule restarts
+    late.last_snapshot_time = 0.4;
+    for (double now : {0.5, 0.52, 0.5 + 1.0 / 30}) run_input_ticks(late, now, {});
+    EXPECT_EQ(late.outbox.size(), 5u);
+    EXPECT_DOUBLE_EQ(late.next_tick_time, 0.5 + 2.0 / 30);
+    RunState away = with_session();
+    away.handoff.state = HandoffState::Transit; // out of game the schedule stays at now
+    run_input_ticks(away, 7.5, {});
+    EXPECT_EQ(away.next_tick_time, 7.5);
+    EXPECT_TRUE(away.outbox.empty());
+}
+
+TEST(Input, StampsPausesDemoAndAFullQueue) {
+    RunState state = with_session();
+    state.server_tick_base = 300;
+    state.last_snapshot_time = 10.0;
+    state.next_tick_time = 10.2; // a 200 ms stall, then this frame finds two ticks due
+    run_input_ticks(state, 10.25, {});
+    ASSERT_EQ(state.outbox.size(), 2u);
+    const std::vector<Input> second = sent(state.outbox[1]);
+    EXPECT_EQ(std::make_pair(second[0].tick, second[1].tick), std::make_pair(309u, 310u));
+    run_input_tick(state, 10.3, 200, 0, {}); // a tick_base behind the last stamp
+    EXPECT_EQ(sent(state.outbox.back()).back().tick, 311u);
+    state.prediction.reset(state.prediction.predicted());
+    state.last_tick = 0xFFFFFFFF; // a stamp that wrapped around counts as newer
+    run_input_tick(state, 10.3, 5, 0, {});
+    EXPECT_EQ(state.last_tick, 5u);
+
+    RunState quiet = with_session();
+    quiet.last_snapshot_time = 1.0;
+    run_input_tick(quiet, 3.0, 10, 0, {}); // two seconds without a snapshot
+    quiet.input_paused = true;
+    run_input_tick(quiet, 1.5, 10, 0, {});
+    EXPECT_TRUE(quiet.outbox.empty() && quiet.prediction.pending().empty());
+    EXPECT_EQ(quiet.last_sequence, 0u);
+    quiet.input_paused = false;
+    run_input_tick(quiet, 2.99, 10, 0, {});
+    EXPECT_EQ(quiet.outbox.size(), 1u);
+
+    RunState demo = with_session();
+    demo.config.demo = true;
+    demo.config.has_transport = false;
+    run_input_ticks(demo, 30.0, {});
+    EXPECT_TRUE(demo.outbox.empty());
+    EXPECT_EQ(std::make_pair(demo.last_sequence, demo.prediction.pending().size()),
+              std::make_pair(4u, std::size_t{4}));
+
+    RunState full = with_session();
+    for (std::uint32_t i = 0; i < Prediction::max_pending; ++i)
+        run_input_tick(full, 0.5, 10 + i, 0, {});
+    const Input newest = full.input_history.back();
+    run_input_tick(full, 0.5, 500, 0, {});
+    EXPECT_EQ(std::make_tuple(full.outbox.size(), full.last_sequence, full.last_tick),
+              std::make_tuple(Prediction::max_pending, Prediction::max_pending, newest.tick));
+    EXPECT_EQ(full.input_history.back(), newest);
+}
+
+TEST(Input, ShotCostsAndRefireIntervalsGateTheSound) {
+    // One tick at `now` with the given keys; the sounds it produced.
+    const auto shoot = [](RunState& state, double now, const KeyState& keys) {
+        state.sounds.clear();
+        state.last_snapshot_time = now;
+        run_input_tick(state, now, static_cast<std::uint32_t>(now * 30) + 1, 0, keys);
+        return state.sounds.size();
+    };
+    RunState state = with_session();
+    EXPECT_EQ(shoot(state, 1.0, holding({Key::Space})), 1u);
+    EXPECT_EQ(
+        std::make_tuple(state.sounds[0].effect, state.sounds[0].variant, state.last_shot_time),
+        std::make_tuple(13, 1, 1.0));
+    EXPECT_DOUBLE_EQ(state.next_shot_time, 1.2);
+    EXPECT_EQ(shoot(state, 1.1, holding({Key::Space})), 0u);
+    EXPECT_EQ(shoot(state, 1.2, holding({Key::Space})), 1u);
+    EXPECT_EQ(shoot(state, 2.0, {}), 0u);
+    // Alternate fire doubles cost and wait, except for the landmine; only the fire boost
+    // halves the wait. weapon, ammo, boost, key, the next shot (0: no sound).
+    const std::tuple<std::uint32_t, std::uint16_t, std::uint8_t, Key, double> cases[] = {
+        {3, 9, 0, Key::X, 0},        {3, 9, 0, Key::Space, 2.0}, {3, 10, 0, Key::X, 3.0},
+        {4, 30, 0, Key::X, 2.5},     {4, 29, 0, Key::Space, 0},  {2, 100, 1, Key::Space, 1.4},
+        {2, 100, 3, Key::Space, 1.8}};
+    for (const auto& [weapon, ammo, boost, key, next_shot] : cases) {
+        RunState s = with_session(true, ammo, boost);
+        s.selected_weapon = weapon;
+        EXPECT_EQ(shoot(s, 1.0, holding({key})), next_shot > 0 ? 1u : 0u) << weapon << " " << ammo;
+        EXPECT_DOUBLE_EQ(s.next_shot_time, next_shot); // untouched (0) without a shot
+    }
+    RunState reloading = with_session(), dead = with_session();
+    reloading.adventure.reload = 1;
+    EXPECT_EQ(shoot(reloading, 1.0, holding({Key::Space})), 0u);
+    EXPECT_EQ(reloading.last_shot_time, -1.0);
+    Player me = dead.prediction.predicted();
+    me.health = 0;
+    dead.prediction.reset(me);
+    EXPECT_EQ(shoot(dead, 1.0, holding({Key::Space})), 0u);
 }
 
 } // namespace

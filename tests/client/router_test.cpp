@@ -8,24 +8,19 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "session/handoff_messages.h"
+#include "tests/support/errors.h"
 #include "world/generate.h"
-#include "world/map_transfer.h"
 
 namespace kestrel {
 namespace {
 
-constexpr std::uint64_t session_id = 0x1122334455667788;
-constexpr std::uint32_t first_epoch = 3;
-constexpr std::uint32_t next_epoch = 4;
-constexpr std::uint32_t player = 42;
-constexpr std::uint64_t trip = 0xABCD0001;
-constexpr std::uint32_t commit_tick = 1234;
+constexpr std::uint64_t session_id = 0x1122334455667788, trip = 0xABCD0001;
+constexpr std::uint32_t first_epoch = 3, next_epoch = 4, player = 42, commit_tick = 1234;
 
 // What a refused or ignored packet must leave exactly as it was.
 auto view(const RunState& s) {
@@ -66,15 +61,9 @@ Writer combat(std::uint8_t kind, std::uint16_t value, std::uint32_t subject = 77
     return out;
 }
 
-Writer zeros(std::size_t size) {
+Writer bytes(std::vector<std::uint8_t> content) {
     Writer out;
-    out.bytes.assign(size, 0);
-    return out;
-}
-
-Writer bytes_of(std::initializer_list<std::uint8_t> bytes) {
-    Writer out;
-    out.bytes = bytes;
+    out.bytes = std::move(content);
     return out;
 }
 
@@ -84,8 +73,8 @@ class Router : public ::testing::Test {
     std::ostringstream out;
     Sector sector = generate(900, std::uint64_t{0x5EED}, {});
 
-    void deliver(const Bytes& bytes, std::uint8_t channel, double now = 1.0) {
-        Reader reader(bytes);
+    void deliver(const Bytes& packet_bytes, std::uint8_t channel, double now = 1.0) {
+        Reader reader(packet_bytes);
         const Header header = read_header(reader);
         route(state, header, reader, channel, now, out);
     }
@@ -97,11 +86,11 @@ class Router : public ::testing::Test {
     void send(Type type, const Writer& payload, std::uint8_t channel, double now = 1.0) {
         deliver(frame(type, payload), channel, now);
     }
-    Player spawn_in(const Sector& where) const {
+    Player spawn() const {
         Player spawn = zero_player();
         spawn.id = player;
-        spawn.x = where.spawn_x << 8;
-        spawn.y = where.spawn_y << 8;
+        spawn.x = sector.spawn_x << 8;
+        spawn.y = sector.spawn_y << 8;
         spawn.yaw = 16384;
         spawn.health = 100;
         spawn.weapon = 2;
@@ -117,13 +106,11 @@ class Router : public ::testing::Test {
         for (const Writer& chunk : map_chunks(transition, to)) send(Type::MapChunk, chunk, 2, now);
     }
     Bytes commit() const {
-        return frame(
-            Type::TransitionCommit,
-            transition_commit_payload(trip, sector.id, next_epoch, commit_tick, spawn_in(sector)),
-            next_epoch);
+        return frame(Type::TransitionCommit,
+                     transition_commit_payload(trip, sector.id, next_epoch, commit_tick, spawn()),
+                     next_epoch);
     }
-    // Welcomed, handed over into `sector` and with the queues emptied.
-    void play() {
+    void play() { // welcomed, handed over into `sector` and with the queues emptied
         admit();
         begin(trip, sector, next_epoch, 2.0);
         deliver(commit(), 0, 2.0);
@@ -136,144 +123,105 @@ class Router : public ::testing::Test {
             frame(Type::TransitionAbort, transition_abort_payload(transition, 2), next_epoch + 1),
             0, now + 0.5);
     }
-
     Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
-        Snapshot snap;
-        snap.id = id;
-        snap.tick = commit_tick + id;
-        snap.revision = state.handoff.committed->revision;
-        snap.viewer = player;
-        snap.sector = state.handoff.committed->id;
-        ReplicatedEntity viewer = thing(player, 1, 8, 8);
-        viewer.health = 100;
-        snap.entities.push_back(viewer);
+        const Sector& played = *state.handoff.committed;
+        Snapshot snap{id, commit_tick + id, 0, played.revision, player, 0, played.id, {}};
+        snap.entities = {thing(player, 1, 8, 8)};
+        snap.entities[0].health = 100;
         snap.entities.insert(snap.entities.end(), others.begin(), others.end());
         return snap;
+    }
+    Bytes first_part(const Snapshot& snap) const {
+        return frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]);
     }
     void apply(const Snapshot& snap, double now = 3.0) {
         for (const Writer& part : snapshot_part_payloads(snap))
             send(Type::SnapshotPart, part, 1, now);
     }
-    std::uint16_t door_cell() const {
-        std::uint16_t cell = 0;
-        while (cell < cell_count && sector.cells[cell] != 2) ++cell;
-        EXPECT_LT(cell, cell_count) << "no secret door";
-        return cell < cell_count ? cell : 0;
-    }
-
-    void expect_refused(const Bytes& bytes, std::uint8_t channel, const std::string& message) {
+    // The packet must end with `message` ("no error": be ignored) and change nothing.
+    void expect(const Bytes& packet_bytes, std::uint8_t channel, const std::string& message) {
         const auto before = view(state);
-        try {
-            deliver(bytes, channel);
-            ADD_FAILURE() << "accepted, expected \"" << message << "\"";
-        } catch (const std::runtime_error& error) {
-            EXPECT_EQ(error.what(), message);
-        }
+        EXPECT_EQ(test::error_of([&] { deliver(packet_bytes, channel); }), message);
         EXPECT_TRUE(before == view(state)) << message;
-    }
-    void expect_ignored(const Bytes& bytes, std::uint8_t channel) {
-        const auto before = view(state);
-        EXPECT_NO_THROW(deliver(bytes, channel));
-        EXPECT_TRUE(before == view(state));
     }
 };
 
-TEST_F(Router, GuardsRefuseBeforeThePayloadIsRead) {
+TEST_F(Router, GuardsStaleEpochsAndProfileErrors) {
     play();
-    struct Route {
-        Type type;
-        std::uint8_t channel;
-        std::size_t size;
-        const char* message;
-    };
-    const Route routes[] = {
+    const std::tuple<Type, std::uint8_t, std::size_t, const char*> routes[] = {
         {Type::SnapshotPart, 1, 0, "invalid snapshot channel/session"},
         {Type::MapPatch, 0, 0, "invalid map patch channel"},
         {Type::CombatEvent, 0, 16, "invalid combat event"},
         {Type::SectorStatus, 1, 10, "invalid sector status channel"},
         {Type::AdventureState, 1, 0, "invalid adventure channel"},
         {Type::ProfileError, 0, 0, "invalid profile error"},
-        {Type::ExpeditionState, 1, 0, "invalid expedition channel"},
-    };
-    for (const Route& r : routes) {
+        {Type::ExpeditionState, 1, 0, "invalid expedition channel"}};
+    for (const auto& [type, right, size, message] : routes) {
+        const Writer zeros = bytes(std::vector<std::uint8_t>(size));
         for (std::uint8_t channel = 0; channel < 3; ++channel)
-            if (channel != r.channel)
-                expect_refused(frame(r.type, zeros(r.size)), channel, r.message);
-        expect_refused(frame(r.type, zeros(r.size), {}, session_id + 1), r.channel, r.message);
+            if (channel != right) expect(frame(type, zeros), channel, message);
+        expect(frame(type, zeros, {}, session_id + 1), right, message);
     }
     // Everything else belongs to the handoff: chunks on 2, the rest (unknown types too) on 0.
     for (Type type : {Type::Welcome, Type::TransitionBegin, Type::TransitionCommit,
                       Type::TransitionAbort, Type::Hello, Type{11}, Type{200}})
-        expect_refused(frame(type, zeros(0)), 1, "invalid control channel");
-    expect_refused(frame(Type::MapChunk, zeros(0)), 0, "invalid control channel");
-    expect_ignored(frame(Type{11}, zeros(3)), 0);
-    expect_refused(frame(Type{11}, zeros(0), {}, 5), 0, "handoff session mismatch");
-
-    // Combat events must be 16 bytes, sector status records 10, whatever the channel.
+        expect(frame(type, {}), 1, "invalid control channel");
+    expect(frame(Type::MapChunk, {}), 0, "invalid control channel");
+    expect(frame(Type{11}, bytes({0, 0, 0})), 0, "no error");
+    expect(frame(Type{11}, {}, {}, 5), 0, "handoff session mismatch");
+    // Combat events must be 16 bytes, sector status records 10, checked before reading.
     for (std::size_t size : {15, 17}) {
-        const Bytes bytes = frame(Type::CombatEvent, zeros(size));
-        Reader reader(bytes);
+        const Bytes packet_bytes = frame(Type::CombatEvent, bytes(std::vector<std::uint8_t>(size)));
+        Reader reader(packet_bytes);
         const Header header = read_header(reader);
-        EXPECT_THROW(route(state, header, reader, 0, 1.0, out), std::runtime_error);
+        EXPECT_ANY_THROW(route(state, header, reader, 0, 1.0, out));
         EXPECT_EQ(reader.position, header_size);
-        expect_refused(bytes, 0, "invalid combat event");
+        expect(packet_bytes, 0, "invalid combat event");
     }
     for (std::size_t size : {9, 11})
-        expect_refused(frame(Type::SectorStatus, zeros(size)), 1, "invalid sector status channel");
-    for (std::uint8_t kind : {0, 31})
-        expect_refused(frame(Type::CombatEvent, combat(kind, 0)), 0, "invalid combat kind");
+        expect(frame(Type::SectorStatus, bytes(std::vector<std::uint8_t>(size))), 1,
+               "invalid sector status channel");
     Writer padded = combat(1, 0);
     padded.bytes[13] = 1;
-    expect_refused(frame(Type::CombatEvent, padded), 0, "invalid combat kind");
+    for (const Writer& payload : {combat(0, 0), combat(31, 0), padded})
+        expect(frame(Type::CombatEvent, payload), 0, "invalid combat kind");
+    // Stale epochs are dropped unread, but a profile error always ends the run.
+    expect(frame(Type::SnapshotPart, {}, first_epoch), 1, "no error");
+    expect(frame(Type::MapPatch, {}, first_epoch), 0, "no error");
+    expect(frame(Type::CombatEvent, combat(0, 0), first_epoch), 0, "no error");
+    expect(frame(Type::SectorStatus, bytes(std::vector<std::uint8_t>(10)), next_epoch + 1), 1,
+           "no error");
+    expect(frame(Type::AdventureState, {}, first_epoch), 1, "no error");
+    expect(frame(Type::ExpeditionState, {}, first_epoch), 1, "no error");
+    const std::string unloadable = "Cannot load the saved profile";
+    expect(frame(Type::ProfileError, bytes({2}), first_epoch), 0, unloadable);
+    expect(frame(Type::ProfileError, bytes({0})), 0, unloadable);
+    expect(frame(Type::ProfileError, bytes({255})), 0, unloadable);
+    expect(frame(Type::ProfileError, bytes({1})), 0,
+           "This profile is already playing. Close the other client and reconnect.");
+    expect(frame(Type::ProfileError, bytes({1, 0})), 0, "trailing bytes");
+    expect(frame(Type::ProfileError, {}), 0, "truncated packet");
 }
 
-TEST_F(Router, StaleEpochsAreDroppedUnreadButAProfileErrorAlwaysEndsTheRun) {
-    play();
-    expect_ignored(frame(Type::SnapshotPart, zeros(0), first_epoch), 1);
-    expect_ignored(frame(Type::MapPatch, zeros(0), first_epoch), 0);
-    expect_ignored(frame(Type::CombatEvent, combat(0, 0), first_epoch), 0);
-    expect_ignored(frame(Type::SectorStatus, zeros(10), next_epoch + 1), 1);
-    expect_ignored(frame(Type::AdventureState, zeros(0), first_epoch), 1);
-    expect_ignored(frame(Type::ExpeditionState, zeros(0), first_epoch), 1);
-    expect_refused(frame(Type::ProfileError, bytes_of({2}), first_epoch), 0,
-                   "Cannot load the saved profile");
-    expect_refused(frame(Type::ProfileError, bytes_of({1})), 0,
-                   "This profile is already playing. Close the other client and reconnect.");
-    for (std::uint8_t other : {0, 255})
-        expect_refused(frame(Type::ProfileError, bytes_of({other})), 0,
-                       "Cannot load the saved profile");
-    expect_refused(frame(Type::ProfileError, bytes_of({1, 0})), 0, "trailing bytes");
-    expect_refused(frame(Type::ProfileError, bytes_of({})), 0, "truncated packet");
-}
-
-TEST_F(Router, AdmissionHandoffAndTheCommitLine) {
+TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     state.credentials.name = "ALICE";
     admit();
     ASSERT_EQ(state.outbox.size(), 1u);
-    EXPECT_EQ(state.outbox[0].type, Type::Profile);
-    EXPECT_EQ(state.outbox[0].payload.bytes, state.credentials.write().bytes);
-    EXPECT_EQ(state.outbox[0].channel, 0);
-    EXPECT_TRUE(state.outbox[0].reliable);
+    const auto sent = [&](std::size_t i) {
+        const Outgoing& o = state.outbox.at(i);
+        return std::make_tuple(o.type, o.payload.bytes, o.channel, o.reliable);
+    };
+    EXPECT_EQ(sent(0), std::make_tuple(Type::Profile, state.credentials.write().bytes, 0, true));
     EXPECT_EQ(state.handoff.state, HandoffState::Transit);
-
-    // While in transit no snapshot is applied, even with a sector at hand.
-    state.handoff.committed = sector;
-    expect_ignored(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1))[0]), 1);
+    state.handoff.committed = sector; // in transit no snapshot is applied, even with a sector
+    expect(first_part(snapshot(1)), 1, "no error");
     state.handoff.committed.reset();
     state.outbox.clear();
 
     begin(trip, sector, next_epoch, 2.0);
     ASSERT_EQ(state.outbox.size(), 1u); // the ack comes with the last chunk
-    const Outgoing& ack = state.outbox[0];
-    EXPECT_EQ(ack.type, Type::TransitionAck);
-    EXPECT_EQ(ack.channel, 0);
-    EXPECT_TRUE(ack.reliable);
-    Writer expected;
-    expected.u64(trip);
-    expected.u64(sector.id);
-    expected.u32(sector.revision);
-    expected.u32(crc32(sector.encode()));
-    EXPECT_EQ(ack.payload.bytes, expected.bytes);
+    EXPECT_EQ(sent(0), std::make_tuple(Type::TransitionAck, state.handoff.acknowledge()->bytes, 0,
+                                       true)); // its bytes are pinned by the handoff tests
 
     // Leftovers of the old epoch that the commit must clear.
     state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
@@ -286,40 +234,32 @@ TEST_F(Router, AdmissionHandoffAndTheCommitLine) {
     state.expedition.sequence = 4;
     state.input_paused = true;
     deliver(commit(), 0, 5.0);
+    deliver(commit(), 0, 6.0); // the same commit again is stale: no second line
     EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
     EXPECT_EQ(state.stats.commits, 1u);
     EXPECT_EQ(state.handoff.state, HandoffState::Active);
-    EXPECT_EQ(state.prediction.predicted(), spawn_in(sector));
+    EXPECT_EQ(state.prediction.predicted(), spawn());
     EXPECT_TRUE(state.prediction.pending().empty() && state.input_history.empty());
-    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick, state.status_sequence),
-              std::make_tuple(0u, 0u, 0u));
+    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick, state.status_sequence,
+                       state.server_tick_base, state.yaw, state.input_paused),
+              std::make_tuple(0u, 0u, 0u, commit_tick, 16384.0f, false));
     EXPECT_EQ(std::tie(state.next_tick_time, state.last_snapshot_time), std::make_tuple(5.0, 5.0));
-    EXPECT_EQ(state.server_tick_base, commit_tick);
-    EXPECT_EQ(state.yaw, 16384.0f);
-    EXPECT_FALSE(state.input_paused);
     EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
                 state.death_times.empty());
     EXPECT_EQ(state.adventure, AdventureState{});
     EXPECT_EQ(state.expedition.sequence, 4u); // survives
 
-    deliver(commit(), 0, 6.0); // the same commit again is stale: no second line
-    EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
-    EXPECT_EQ(state.stats.commits, 1u);
-}
-
-TEST_F(Router, AbortPausesInputUntilTheNextSnapshotAndPrintsNothing) {
-    play();
+    // An abort pauses input until the next snapshot and prints nothing.
+    out.str("");
     state.last_sequence = 30;
     state.input_history.push_back(Input{30, 40, 0, 0});
     abort_handoff(trip + 1, 4.0);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(state.stats.commits, 1u);
-    EXPECT_EQ(state.handoff.epoch, next_epoch + 1);
+    EXPECT_EQ(std::tie(state.stats.commits, state.handoff.epoch, state.input_paused,
+                       state.last_sequence, state.next_tick_time),
+              std::make_tuple(1u, next_epoch + 1, true, 0u, 4.5));
     EXPECT_EQ(state.handoff.committed->id, sector.id);
-    EXPECT_TRUE(state.input_paused);
-    EXPECT_EQ(state.last_sequence, 0u);
     EXPECT_TRUE(state.input_history.empty());
-    EXPECT_EQ(state.next_tick_time, 4.5);
     apply(snapshot(1), 5.0);
     EXPECT_FALSE(state.input_paused);
 }
@@ -331,12 +271,10 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
     other_revision.revision += 1;
     other_viewer.viewer = other_viewer.entities[0].id = player + 1;
     for (const Snapshot& snap : {other_sector, other_revision, other_viewer})
-        expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]), 1,
-                       "snapshot world mismatch");
+        expect(first_part(snap), 1, "snapshot world mismatch");
     ReplicatedEntity low = thing(9, 4, 5, 5);
     low.height = 127;
-    expect_refused(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1, {low}))[0]), 1,
-                   "projectile altitude mismatch");
+    expect(first_part(snapshot(1, {low})), 1, "projectile altitude mismatch");
 
     // Spread over two parts: nothing happens until the last one.
     std::vector<ReplicatedEntity> others = {thing(20, 2, 3, 5), thing(21, 2, 10, 6),
@@ -344,46 +282,38 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
                                             thing(24, 4, 5, 5)};
     for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
     const std::vector<Writer> parts = snapshot_part_payloads(snapshot(1, others));
-    ASSERT_EQ(parts.size(), 2u);
     send(Type::SnapshotPart, parts[0], 1, 3.0);
-    EXPECT_EQ(state.stats.snapshots, 0u);
-    EXPECT_EQ(state.assembly.partials.size(), 1u);
+    EXPECT_EQ(std::make_pair(state.stats.snapshots, state.assembly.partials.size()),
+              std::make_pair(0u, std::size_t{1}));
     send(Type::SnapshotPart, parts[1], 1, 3.0);
-    EXPECT_EQ(state.stats.snapshots, 1u);
-    EXPECT_EQ(state.stats.initial_items, 2u);
-    EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
-    EXPECT_FLOAT_EQ(state.stats.enemy_span_y, 1.0f);
-    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
+    const RunStats& t = state.stats;
+    EXPECT_EQ(std::tie(t.snapshots, t.initial_items, t.projectile_snapshots, t.enemy_span_x,
+                       t.enemy_span_y),
+              std::make_tuple(1u, 2u, 1u, 7.0f, 1.0f));
     EXPECT_EQ(state.prediction.reconciles(), 1u);
     EXPECT_EQ(state.prediction.predicted(), static_cast<const Player&>(snapshot(1).entities[0]));
     EXPECT_EQ(state.handoff.spawn, state.prediction.predicted());
-    EXPECT_EQ(state.server_tick_base, commit_tick + 1);
+    EXPECT_EQ(std::tie(state.server_tick_base, state.last_snapshot_time),
+              std::make_tuple(commit_tick + 1, 3.0));
     ASSERT_EQ(state.remotes.samples().size(), 1u);
     EXPECT_EQ(state.remotes.samples()[0].snapshot.entities.size(), 31u);
-    EXPECT_EQ(state.last_snapshot_time, 3.0);
-
     // Only the first snapshot of the run counts items and enemies.
     apply(snapshot(2, {thing(20, 2, 1, 1), thing(21, 2, 30, 30), thing(22, 3, 1, 1)}), 3.5);
-    EXPECT_EQ(state.stats.snapshots, 2u);
-    EXPECT_EQ(state.stats.initial_items, 2u);
-    EXPECT_FLOAT_EQ(state.stats.enemy_span_x, 7.0f);
-    EXPECT_EQ(state.stats.projectile_snapshots, 1u);
-}
+    EXPECT_EQ(std::tie(t.snapshots, t.initial_items, t.projectile_snapshots, t.enemy_span_x),
+              std::make_tuple(2u, 2u, 1u, 7.0f));
 
-TEST_F(Router, ASingleEnemyHasNoSpanAndARespawnDropsThePendingInputs) {
-    play();
-    apply(snapshot(1, {thing(20, 2, 9, 4)}));
-    EXPECT_EQ(state.stats.enemy_span_x, 0.0f);
-    EXPECT_EQ(state.stats.enemy_span_y, 0.0f);
+    // A single enemy has no span; a respawn (dead before, alive now) drops the pending input.
+    state.stats = {};
+    apply(snapshot(3, {thing(20, 2, 9, 4)}));
+    EXPECT_EQ(std::tie(t.enemy_span_x, t.enemy_span_y), std::make_tuple(0.0f, 0.0f));
     for (std::uint16_t health : {0, 100}) {
-        SCOPED_TRACE(health);
-        Player self = spawn_in(sector);
+        Player self = spawn();
         self.health = health;
         state.prediction.reset(self);
         state.prediction.step(Input{1, 1, 0, 0}, Grid{});
         state.prediction.step(Input{2, 2, 0, 0}, Grid{});
         state.input_history.assign(1, Input{2, 2, 0, 0});
-        Snapshot snap = snapshot(2 + health);
+        Snapshot snap = snapshot(4 + health);
         snap.tick = 0;
         apply(snap);
         EXPECT_EQ(state.prediction.pending().size(), health == 0 ? 0u : 2u);
@@ -392,16 +322,17 @@ TEST_F(Router, ASingleEnemyHasNoSpanAndARespawnDropsThePendingInputs) {
 }
 
 TEST_F(Router, MapPatchReplacesOnlyACommittedSector) {
+    std::uint16_t door = 0;
+    while (sector.cells[door] != 2) ++door; // the secret door
     Sector patched = sector;
-    patched.cells[door_cell()] = 0;
+    patched.cells[door] = 0;
     patched.revision += 1;
-    const Writer patch = map_patch_payload(patched, door_cell());
+    const Writer patch = map_patch_payload(patched, door);
     admit();
-    expect_ignored(frame(Type::MapPatch, patch), 0);
-    state.outbox.clear();
+    expect(frame(Type::MapPatch, patch), 0, "no error");
     begin(trip, sector, next_epoch, 2.0);
     deliver(commit(), 0, 2.0);
-    expect_ignored(frame(Type::MapPatch, patch, first_epoch), 0);
+    expect(frame(Type::MapPatch, patch, first_epoch), 0, "no error");
     send(Type::MapPatch, patch, 0);
     EXPECT_EQ(state.handoff.committed, patched);
 }
@@ -410,12 +341,10 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
     play();
     state.config.has_audio = true;
     for (std::uint8_t kind : {1, 2, 4, 6, 30}) send(Type::CombatEvent, combat(kind, 0), 0, 10.0);
-    EXPECT_EQ(
-        std::tie(state.stats.hits, state.stats.damage, state.stats.respawns, state.stats.rewards),
-        std::make_tuple(1u, 1u, 1u, 1u));
+    const RunStats& t = state.stats;
+    EXPECT_EQ(std::tie(t.hits, t.damage, t.respawns, t.rewards), std::make_tuple(1u, 1u, 1u, 1u));
     EXPECT_DOUBLE_EQ(state.hit_marker_until, 10.15);
     EXPECT_DOUBLE_EQ(state.damage_flash_until, 10.3);
-
     const std::tuple<std::uint8_t, std::uint16_t, const char*, double> banners[] = {
         {3, 0x0119, "HEALTH +25", 20.5},
         {3, 0x0205, "AMMO +5", 20.5},
@@ -423,29 +352,23 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
         {19, 12, "SALVAGE +12", 21.5},
         {20, 1, "OBJECTIVE COMPLETE / SALVAGE +40", 21.5},
         {21, 300, "SALVAGE BANKED +300", 21.5},
-        {22, 1, "SECRET FOUND / SALVAGE +50", 21.5},
-    };
+        {22, 1, "SECRET FOUND / SALVAGE +50", 21.5}};
     for (const auto& [kind, value, text, until] : banners) {
         send(Type::CombatEvent, combat(kind, value), 0, 20.0);
-        EXPECT_EQ(state.banner_text, text);
-        EXPECT_EQ(state.banner_until, until) << text;
+        EXPECT_EQ(std::tie(state.banner_text, state.banner_until), std::make_tuple(text, until));
     }
-    EXPECT_EQ(state.stats.pickups, 3u);
-
+    EXPECT_EQ(t.pickups, 3u);
     send(Type::CombatEvent, combat(5, 0, 77, 0x0100, 0x0100), 0, 30.0);
     send(Type::CombatEvent, combat(5, 0, 77, 0x0480, 0x0240), 0, 31.0); // replaces the first
     send(Type::CombatEvent, combat(7, 0, 78), 0, 32.0);
-    EXPECT_EQ(state.stats.enemy_shots, 2u);
+    EXPECT_EQ(t.enemy_shots, 2u);
     ASSERT_EQ(state.radar_contacts.size(), 1u);
-    EXPECT_EQ(state.radar_contacts[77].first.x, 4.5f);
-    EXPECT_EQ(state.radar_contacts[77].first.y, 2.25f);
-    EXPECT_EQ(state.radar_contacts[77].second, 31.0);
+    const auto& [blip, shot] = state.radar_contacts[77];
+    EXPECT_EQ(std::make_tuple(blip.x, blip.y, shot), std::make_tuple(4.5f, 2.25f, 31.0));
     EXPECT_EQ(state.attack_times, (std::map<std::uint32_t, double>{{77, 31.0}, {78, 32.0}}));
-
     state.sounds.clear();
-    send(Type::CombatEvent, combat(9, 3), 0);
-    send(Type::CombatEvent, combat(11, 3, 0x80000001), 0);
-    send(Type::CombatEvent, combat(11, 3, 0x7fffffff), 0);
+    for (std::uint32_t subject : {77u, 0x80000001u, 0x7fffffffu})
+        send(Type::CombatEvent, combat(subject == 77 ? 9 : 11, 3, subject), 0);
     send(Type::CombatEvent, combat(13, 4, player), 0); // our own: silent
     send(Type::CombatEvent, combat(13, 4, player + 1), 0);
     state.config.has_audio = false;
@@ -474,27 +397,24 @@ TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     bad.sequence = 6;
     Writer bad_bytes = bad.write();
     bad_bytes.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
-    expect_refused(frame(Type::SectorStatus, bad_bytes), 1, "invalid sector status");
-
-    AdventureState adventure;
+    expect(frame(Type::SectorStatus, bad_bytes), 1, "invalid sector status");
+    AdventureState adventure, older;
     adventure.sequence = 10;
     adventure.salvage_carried = 7;
-    send(Type::AdventureState, adventure.write(), 1);
-    AdventureState older = adventure;
     older.sequence = 9;
     older.salvage_carried = 1;
+    send(Type::AdventureState, adventure.write(), 1);
     send(Type::AdventureState, older.write(), 1);
     EXPECT_EQ(state.adventure, adventure);
     older.sequence = 11;
     send(Type::AdventureState, older.write(), 1);
     EXPECT_EQ(state.adventure, older);
-
     abort_handoff(trip + 1, 4.0); // after a handoff any sequence is accepted again
     EXPECT_EQ(state.status_sequence, 0u);
     EXPECT_EQ(offer(2, 6), P(2, 6));
 }
 
-TEST_F(Router, ExpeditionOpensTheVoteAndOneSummaryPerRun) {
+TEST_F(Router, ExpeditionVoteSummaryAndCrewCode) {
     play();
     const auto offer = [&](std::uint32_t sequence, bool open, std::uint16_t ticks,
                            std::uint32_t run = 7, std::uint8_t contract = 0) {
@@ -515,46 +435,43 @@ TEST_F(Router, ExpeditionOpensTheVoteAndOneSummaryPerRun) {
     state.panel = Panel::crew;
     EXPECT_EQ(offer(102, false, 0), Panel::crew); // other panels stay
     EXPECT_EQ(offer(103, true, 0), Panel::crew);  // open but without time left
-
-    using P = std::pair<Panel, std::uint32_t>;
-    const auto summary = [&](std::uint32_t sequence, std::uint32_t run, std::uint8_t contract) {
+    // sequence, run, contract state; the panel and the run whose summary was shown.
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint8_t, Panel, std::uint32_t> runs[] = {
+        {201, 7, 1, Panel::vote, 0}, // still running
+        {202, 7, 2, Panel::summary, 7},
+        {203, 7, 2, Panel::vote, 7}, // already shown for run 7
+        {204, 8, 3, Panel::summary, 8},
+        {205, 9, 0, Panel::vote, 8}};
+    for (const auto& [sequence, run, contract, panel, shown] : runs) {
         state.panel = Panel::none;
-        return P(offer(sequence, true, 10, run, contract), state.last_summary_run);
-    };
-    EXPECT_EQ(summary(201, 7, 1), P(Panel::vote, 0)); // still running
-    EXPECT_EQ(summary(202, 7, 2), P(Panel::summary, 7));
-    EXPECT_EQ(summary(203, 7, 2), P(Panel::vote, 7)); // already shown for run 7
-    EXPECT_EQ(summary(204, 8, 3), P(Panel::summary, 8));
-    EXPECT_EQ(summary(205, 9, 0), P(Panel::vote, 8));
-}
+        EXPECT_EQ(offer(sequence, true, 10, run, contract), panel) << sequence;
+        EXPECT_EQ(state.last_summary_run, shown);
+    }
 
-TEST_F(Router, ANewCrewCodeBecomesThePartyAndIsSaved) {
+    // A new crew code becomes the party and is saved; the same one again saves nothing.
     std::string pattern =
         (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     const std::filesystem::path dir = pattern;
-    play();
     state.credentials.token[0] = 0x5A;
     state.profile_path = (dir / "profile.bin").string();
     ExpeditionState e;
-    e.sequence = 1;
+    e.sequence = 301;
     e.crew_code = "CREW7";
     send(Type::ExpeditionState, e.write(), 1);
     EXPECT_EQ(state.credentials.party, "CREW7");
     std::ifstream file(state.profile_path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
-
     std::filesystem::remove(state.profile_path);
-    e.sequence = 2; // the same code again saves nothing
+    e.sequence = 302;
     send(Type::ExpeditionState, e.write(), 1);
     EXPECT_FALSE(std::filesystem::exists(state.profile_path));
-
     // A failed save changes nothing (as root a read-only directory is still writable).
     std::ofstream(dir / "plain") << "x";
     state.profile_path = (dir / "plain" / "profile.bin").string();
-    e.sequence = 3;
+    e.sequence = 303;
     e.crew_code = "OTHER";
-    expect_refused(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
+    expect(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
     std::filesystem::remove_all(dir);
 }
 
