@@ -79,24 +79,6 @@ TEST(Reader, LittleEndianTruncationAndEnd) {
     }
 }
 
-TEST(FixedText, PaddingRulesAndWidth) {
-    const char* bad = "invalid label";
-    const std::pair<Bytes, const char*> cases[] = {
-        {{'A', 'B', 0, 0}, "AB"},        {{0, 0, 0, 0}, ""},      {{'Z', '9', '_', 'Q'}, "Z9_Q"},
-        {{'A', 0, 'B', 0}, bad},         {{'A', 'b', 0, 0}, bad}, {{'A', '-', 0, 0}, bad},
-        {{'A', 'B'}, "truncated packet"}};
-    for (const auto& [bytes, expected] : cases) {
-        Reader reader(bytes);
-        std::string text;
-        const std::string error = error_of([&] { text = fixed_text(reader, 4); });
-        EXPECT_EQ(error == "no error" ? text : error, expected);
-    }
-    const Bytes bytes = {'A', 0, 0, 'X'};
-    Reader reader(bytes);
-    EXPECT_EQ(fixed_text(reader, 3), "A");
-    EXPECT_EQ(reader.position, 3u);
-}
-
 TEST(FilterLabel, UpperCasesKeepsLettersDigitsUnderscoreUpToTheMaximum) {
     const std::size_t name = max_name_length, party = max_party_length;
     // Neighbours of the ranges and UTF-8 are dropped; only kept characters count.
@@ -170,10 +152,8 @@ TEST(Credentials, WriteFiltersCutsAndPadsLabels) {
         std::tuple("ab-cd efghijklmnopqrst", "-1-2-3-4-5-6-7-8-9-0-a-b-c-d");
     EXPECT_EQ(parse(c.write().bytes),
               (Credentials{counting, "ABCDEFGHIJKLMNOP", "1234567890AB", 0}));
-    c.party = "abcdefghijklmnop";
-    EXPECT_EQ(parse(c.write().bytes).party, "ABCDEFGHIJKL");
     c.name = "---"; // written empty, then refused on reading
-    EXPECT_EQ(c.write().bytes, record("", "ABCDEFGHIJKL", 0));
+    EXPECT_EQ(c.write().bytes, record("", "1234567890AB", 0));
     EXPECT_EQ(error_of([&] { parse(c.write().bytes); }), "invalid profile");
 }
 

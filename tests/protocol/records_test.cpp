@@ -36,12 +36,9 @@ std::string error(const Bytes& payload, Read read) {
 }
 
 // A field accepted at its limit and refused (the message starts with `message`) past it.
-struct Limit {
-    std::size_t offset;
-    int width;
-    std::uint64_t accepted, refused;
-    const char* message;
-};
+// clang-format off
+struct Limit { std::size_t offset; int width; std::uint64_t accepted, refused; const char* message; };
+// clang-format on
 
 template <class Read>
 void expect_limits(const Bytes& valid, Read read, const std::vector<Limit>& limits) {

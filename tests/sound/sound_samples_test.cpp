@@ -12,8 +12,6 @@
 namespace kestrel {
 namespace {
 
-constexpr double two_pi = 2.0 * std::numbers::pi;
-
 // The synthesiser's running state at one sample, computed independently: time t, progress p,
 // tone phase, white noise w from the low 16 bits of a 32-bit LCG and the low-passed rumble r.
 struct At {
@@ -23,13 +21,13 @@ struct At {
 using Rule = std::function<double(const At&)>; // a frequency in Hz or a signal
 
 const auto odd = [](double x) { return static_cast<long>(std::floor(x)) % 2 != 0; };
-Rule sweep(double from, double by = 0) {
+const auto sweep = [](double from, double by = 0) -> Rule {
     return [=](const At& a) { return from + by * a.p; };
-}
+};
 // Two tones alternating `per_second` times a second, the first one first.
-Rule beat(double per_second, double first, double second) {
+const auto beat = [](double per_second, double first, double second) -> Rule {
     return [=](const At& a) { return odd(per_second * a.t) ? second : first; };
-}
+};
 const Rule arpeggio = [](const At& a) {
     const double notes[] = {523.25, 659.25, 783.99, 1046.5};
     return notes[std::min(static_cast<int>(std::floor(4 * a.p)), 3)];
@@ -50,13 +48,9 @@ const Rule explosion = [](const At& a) {
     return 0.15 * a.tone() + 3 * a.r + (a.t < 0.04 ? 0.9 : 0.08) * a.w;
 };
 
-struct Effect {
-    int effect;
-    unsigned variant;
-    std::size_t count;
-    double amplitude;
-    Rule f, v;
-};
+// clang-format off
+struct Effect { int effect; unsigned variant; std::size_t count; double amplitude; Rule f, v; };
+// clang-format on
 
 // Every row is checked sample by sample against the rules: the count from the duration, the
 // tone phase accumulated per sample, the signal, a 3 ms attack, the quadratic decay and the
@@ -99,7 +93,7 @@ TEST(SoundSamples, EveryEffectFollowsItsRules) {
             seed = seed * 1664525u + 1013904223u;
             at.w = static_cast<double>(seed & 0xFFFF) / 32768.0 - 1.0;
             at.r = at.r * 0.94 + at.w * 0.06;
-            at.phase += e.f(at) * two_pi / 24000.0;
+            at.phase += e.f(at) * 2 * std::numbers::pi / 24000.0;
             const double x =
                 std::min(at.t / 0.003, 1.0) * e.amplitude * (1 - at.p) * (1 - at.p) * e.v(at);
             ASSERT_NEAR(s[i], std::clamp(x, -0.8, 0.8), 2e-6) << "sample " << i;
