@@ -184,7 +184,8 @@ TEST(Credentials, LayoutRoundTripAndRefusals) {
     // clang-format off
     const std::pair<Bytes, const char*> cases[] = {
         {Bytes(whole.begin(), whole.end() - 1), cut}, {long_empty, "trailing bytes"},
-        {Bytes(whole.begin(), whole.begin() + 10), cut}, {record("Ranger"), bad_label}, {gap, bad_label},
+        {Bytes(whole.begin(), whole.begin() + 10), cut}, {record("Ranger"), bad_label},
+        {gap, bad_label},
         {record("RANGER", "crew"), bad_label}, {record("RAN GER"), bad_label},
         {record("A", "", 5), profile}, {record("", "CREW", 0), profile},
         {record("A", "", 4), "no error"}};

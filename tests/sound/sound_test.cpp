@@ -116,7 +116,6 @@ TEST(SoundSamples, AnyIdIsDeterministicStartsSilentAndStaysWithinTheClamp) {
         }
 }
 
-
 std::vector<float> render(SoundMixer& mixer, std::size_t count) {
     std::vector<float> out(count, 123.0f); // garbage the mixer must overwrite
     mixer.render(out);
