@@ -1,5 +1,4 @@
-// Credentials::read over arbitrary bytes, the way a profile file or a Profile payload
-// reaches it: a record it accepts is written back to exactly the bytes it came from.
+// Credentials::read over arbitrary bytes: an accepted record writes back to its bytes.
 #include "fuzz/fuzz_input.h"
 #include "protocol/credentials.h"
 

@@ -1,5 +1,4 @@
-// read_entity over arbitrary bytes: an accepted record consumes exactly 40 bytes and
-// writes back to them, except the vertical speed (offset 16), dropped on reading.
+// read_entity: an accepted record is 40 bytes and writes back to them, bar the vertical speed.
 #include "fuzz/fuzz_input.h"
 #include "protocol/entity.h"
 

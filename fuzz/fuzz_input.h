@@ -1,7 +1,5 @@
-// The framing the multi-message fuzz targets cut their input with, and the writer that
-// tools/make_corpus.cpp builds their seeds with, so both sides always agree: fields are
-// a byte (0 once the input is used up), a u64 (little-endian, missing bytes 0) and a
-// record (2-byte little-endian length n, then n bytes; a longer n takes the rest).
+// How multi-message targets cut their input, and how make_corpus writes seeds: a byte (0 at
+// the end), a little-endian u64, a record (u16 length n, then n bytes; too long takes the rest).
 #pragma once
 
 #include <algorithm>
@@ -41,23 +39,23 @@ struct FuzzOutput {
 
     void byte(std::uint8_t value) { bytes.push_back(value); }
     void u64(std::uint64_t value) {
-        for (int shift = 0; shift < 64; shift += 8) bytes.push_back(std::uint8_t(value >> shift));
+        for (int shift = 0; shift < 64; shift += 8) byte(std::uint8_t(value >> shift));
     }
     void record(std::span<const std::uint8_t> data) {
-        bytes.push_back(static_cast<std::uint8_t>(data.size()));
-        bytes.push_back(static_cast<std::uint8_t>(data.size() >> 8));
+        byte(std::uint8_t(data.size()));
+        byte(std::uint8_t(data.size() >> 8));
         bytes.insert(bytes.end(), data.begin(), data.end());
     }
 };
 
-// An invariant the decoder promised and broke: abort so that libFuzzer keeps the input.
+// A broken invariant aborts, so that libFuzzer keeps the input.
 [[noreturn]] inline void broken(const char* condition, const char* file, int line) {
     std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", condition, file, line);
     std::abort();
 }
 #define KESTREL_FUZZ_CHECK(c) ((c) ? void() : ::kestrel::fuzz::broken(#c, __FILE__, __LINE__))
 
-// Runs `action`, which returns a value; false when it threw std::runtime_error.
+// Stores what `action` returns; false when it threw std::runtime_error.
 template <class T, class Action>
 bool decoded(T& out, Action&& action) {
     try {

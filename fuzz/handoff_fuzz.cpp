@@ -1,7 +1,5 @@
-// HandoffClient::handle fed a sequence of packets, the way the router passes them on.
-// Input: one record per packet, header included. A refused packet leaves the client as
-// it was; an acknowledgement comes only with a pending sector; a commit that goes through
-// leaves a valid sector with the spawn on free ground in it.
+// HandoffClient::handle fed one packet per record. A refused packet changes nothing, an ack
+// needs a pending sector, a commit leaves a valid sector with the spawn on free ground.
 #include "fuzz/same.h"
 
 using namespace kestrel;

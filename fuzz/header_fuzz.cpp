@@ -1,4 +1,4 @@
-// read_header over arbitrary bytes: a header it accepts is rebuilt byte for byte by packet().
+// read_header: an accepted header is rebuilt byte for byte by packet().
 #include "fuzz/fuzz_input.h"
 #include "protocol/codec.h"
 

@@ -1,8 +1,6 @@
-// MapAssembly fed a sequence of MapChunk payloads. Input: u64 transition, u64 sector (the
-// reset), then one record per chunk payload. A refused chunk leaves the assembly as it
-// was; once complete, a sector that finish() yields is the announced one and encodes to
-// the assembled blob (the ruleset word aside). A mutated blob rarely matches its CRC, so
-// the same assembly with the CRC corrected is finished too, to reach the decoder.
+// MapAssembly: u64 transition, u64 sector, then one MapChunk payload per record. A refused
+// chunk changes nothing; a finished sector is the announced one and encodes to the blob
+// (ruleset word aside). Finished again with the CRC corrected, to reach the decoder.
 #include <algorithm>
 
 #include "fuzz/same.h"

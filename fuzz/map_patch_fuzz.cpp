@@ -1,9 +1,6 @@
-// apply_map_patch on generated sectors, patches applied one after another. Input: byte
-// sector choice (modulo the list in sectors.h), byte mode, then one record per MapPatch
-// payload. With mode bit 0 set, the CRC field of a 20-byte patch is first set to the CRC
-// the patched sector would have, so the fuzzer gets past the checksum to the validation
-// of chains of patches. An accepted patch changes exactly the named cell, raises the
-// revision by one and leaves a sector with the patch's CRC.
+// apply_map_patch chained: byte sector (sectors.h), byte mode, one MapPatch per record; mode
+// bit 0 fixes the CRC field to get past the checksum. An accepted patch changes exactly the
+// named cell, raises the revision by one and leaves a sector with the patch's CRC.
 #include "fuzz/fuzz_input.h"
 #include "fuzz/sectors.h"
 #include "world/map_transfer.h"

@@ -1,6 +1,4 @@
-// The three meta-state decoders. The first input byte picks the record (modulo 3:
-// SectorStatus, AdventureState, ExpeditionState), the rest is its payload; an accepted
-// record writes back to exactly its payload.
+// The meta-state decoders, picked by the first byte: an accepted record writes back to its payload.
 #include "fuzz/fuzz_input.h"
 #include "protocol/meta_state.h"
 

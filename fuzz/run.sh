@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# fuzz/run.sh [seconds] [target...]: builds the fuzz targets (configuring FUZZ_BUILD, default
-# build-fuzz, if needed), writes their seeds into <build>/corpus/<target>, runs each for
-# `seconds` (default 20) or FUZZ_RUNS executions, FUZZ_JOBS at a time with FUZZ_FLAGS added,
-# and exits 1 on a finding (in <build>/findings/<target>/) or a target that did not finish.
+# fuzz/run.sh [seconds] [target...]: builds the targets in FUZZ_BUILD (default build-fuzz,
+# configured if needed), writes their seeds, runs each for `seconds` (default 20) or FUZZ_RUNS
+# executions, FUZZ_JOBS at a time with FUZZ_FLAGS, and exits 1 on a finding (kept in
+# <build>/findings/<target>/) or a target that did not finish.
 set -euo pipefail
-
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 seconds=${1:-20}
@@ -15,29 +14,21 @@ targets=("$@")
 flags=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10)
 [ -n "${FUZZ_RUNS:-}" ] && flags+=(-runs="$FUZZ_RUNS")
 read -r -a extra <<<"${FUZZ_FLAGS:-}"
-
-if [ ! -f "$build/build.ninja" ]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DKESTREL_FUZZ=ON \
-        -DKESTREL_SANITIZE=ON -DKESTREL_TESTS=OFF -DKESTREL_BENCH=OFF \
-        -DCMAKE_PREFIX_PATH=/opt/kestrel/sdl3 >/dev/null
-fi
+[ -f "$build/build.ninja" ] || CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
+    -DKESTREL_FUZZ=ON -DKESTREL_SANITIZE=ON -DKESTREL_TESTS=OFF -DKESTREL_BENCH=OFF \
+    -DCMAKE_PREFIX_PATH=/opt/kestrel/sdl3 >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}" make_corpus
 "$build/bin/make_corpus" "$build/corpus" >/dev/null
 mkdir -p "$build/logs"
-
 running=0
 for target in "${targets[@]}"; do
     mkdir -p "$build/findings/$target"
     "$build/bin/$target" "$build/corpus/$target" "${flags[@]}" ${extra[@]+"${extra[@]}"} \
         -artifact_prefix="$build/findings/$target/" >"$build/logs/$target.log" 2>&1 &
     running=$((running + 1))
-    if [ "$running" -ge "${FUZZ_JOBS:-1}" ]; then
-        wait -n || true
-        running=$((running - 1))
-    fi
+    if [ "$running" -ge "${FUZZ_JOBS:-1}" ]; then wait -n || true; running=$((running - 1)); fi
 done
 wait || true
-
 status=0
 for target in "${targets[@]}"; do
     log=$build/logs/$target.log

@@ -1,6 +1,5 @@
-// Field-by-field equality of the stateful receivers the fuzz targets drive, for the check
-// that a refused message leaves its receiver exactly as it was. Written out here because
-// the types themselves have no use for an operator==.
+// Equality of the receivers the targets drive, to check that a refused message changes
+// nothing (the types themselves need no operator==).
 #pragma once
 
 #include "fuzz/fuzz_input.h"
@@ -50,8 +49,7 @@ inline bool same(const HandoffClient& a, const HandoffClient& b) {
            a.committed == b.committed && a.state == b.state;
 }
 
-// Runs `action` on `state`; when it throws std::runtime_error, `state` must be unchanged
-// (nothing partially applied). Returns whether the action went through.
+// Runs `action` on `state`: whether it went through; when it threw, `state` is unchanged.
 template <class State, class Action>
 bool applied(State& state, Action&& action) {
     const State before = state;

@@ -1,6 +1,5 @@
-// Sector::decode over arbitrary blobs. A sector it accepts encodes back to the very same
-// blob (except the ruleset word at offset 56, read as 1..3 and always written as 1), and
-// its spawn is clear of walls.
+// Sector::decode: an accepted sector encodes back to its blob (the ruleset word at 56 is
+// written as 1) and its spawn is clear of walls.
 #include "fuzz/fuzz_input.h"
 #include "world/sector.h"
 

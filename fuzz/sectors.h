@@ -1,5 +1,4 @@
-// The sectors that map_patch_fuzz patches and make_corpus writes patch seeds for; the first
-// input byte of a patch seed indexes this list, so both must see the same.
+// The sectors map_patch_fuzz patches, indexed by the seeds make_corpus writes.
 #pragma once
 
 #include <vector>

@@ -1,7 +1,5 @@
-// SnapshotAssembly::ingest fed a sequence of SnapshotPart packets. Input, per part: byte
-// dt (the clock advances by dt / 100 seconds), then one record holding the whole packet,
-// header included. A refused part leaves the assembly as it was; a returned snapshot
-// becomes `last` and leads with the viewer.
+// SnapshotAssembly::ingest: per part a byte dt (1/100 s), then the packet as a record. A
+// refused part changes nothing; a returned snapshot becomes `last` and leads with the viewer.
 #include "fuzz/same.h"
 
 using namespace kestrel;

@@ -1,6 +1,5 @@
-// The message of the std::runtime_error an action throws, or "no error": tests compare the
-// exact text. with() overwrites little-endian fields of a byte layout, to break one rule
-// (or several, to see which is judged first) in an otherwise valid message.
+// error_of: the message of the std::runtime_error an action throws, or "no error". with():
+// overwrites little-endian fields of a valid layout, to break one rule (or several).
 #pragma once
 
 #include <cstdint>
