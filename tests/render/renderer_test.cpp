@@ -133,10 +133,8 @@ TEST_F(RendererTest, AnnouncesItsBackendOnceWithAHiddenWindow) {
     EXPECT_TRUE(SDL_GetWindowFlags(renderer->window()) & SDL_WINDOW_HIDDEN);
 }
 
-// From (10.5, 12) at eye height 0.65 with a vertical focal length of 1/tan 30deg, the east
-// wall 3.5 tiles ahead spans rows 148.8 (z = 1) to 237.9 (z = 0) and columns 142.2 to 497.8
-// (the side walls); facing south from (12, 10.5) the south face is as far, and the room only
-// 4 wide. Columns 220, 250 and 420 are clear of the HUD and the weapon.
+// Eye height 0.65, focal length 1/tan 30deg: the east wall 3.5 tiles ahead spans rows 148.8
+// to 237.9 and columns 142.2 to 497.8; facing south the south face is as far.
 TEST_F(RendererTest, ProjectsTheRoomFromTheCamera) {
     const Sector sector = room(101, 1);
     Frame frame = looking_east(sector);
@@ -200,12 +198,11 @@ TEST_F(RendererTest, OverlayTransferScreenAndAGeneratedSector) {
     Frame frame = looking_east(sector);
     // Top bar, the D of DUSKHOLLOW, the bottom bar's orange edge, the bar, the crosshair.
     const Png png = shot(frame);
-    expect_pixels(png, {{300, 2, rgb({0.025f, 0.045f, 0.055f, 1})},
-                        {10, 6, orange},
-                        {500, 326, orange},
-                        {500, 327, orange},
-                        {500, 350, rgb({0.035f, 0.045f, 0.05f, 1})},
-                        {316, 180, {46, 217, 217}}});
+    // clang-format off
+    expect_pixels(png, {{300, 2, rgb({0.025f, 0.045f, 0.055f, 1})}, {10, 6, orange},
+                        {500, 326, orange}, {500, 327, orange},
+                        {500, 350, rgb({0.035f, 0.045f, 0.05f, 1})}, {316, 180, {46, 217, 217}}});
+    // clang-format on
     EXPECT_TRUE(near(png, 14, 6, clear_colour, 255)); // any, opaque
     // The transfer screen: its panel over a moving backdrop instead of wall and creature.
     frame.entities = {creature(12.5f)};
@@ -246,9 +243,7 @@ TEST_F(RendererTest, SectorMeshIsCachedByIdAndRevision) {
 TEST_F(RendererTest, CaptureAndShaderErrorsNameTheFullPath) {
     const std::string path = (dir / "missing" / "shot.png").string();
     EXPECT_EQ(test::error_of([&] { renderer->capture(path); }), "cannot write png: " + path);
-    // Shaders are looked up next to the executable: a copy of this program elsewhere fails
-    // after the backend line. The copy unloads the Vulkan driver at exit, so its leak check
-    // would see only the driver's allocations.
+    // Shaders are looked up next to the executable: a copy of this program elsewhere fails.
     const fs::path copy = dir / "renderer_test";
     fs::copy_file("/proc/self/exe", copy);
     fs::permissions(copy, fs::perms::owner_exec, fs::perm_options::add);
@@ -263,10 +258,8 @@ TEST_F(RendererTest, CaptureAndShaderErrorsNameTheFullPath) {
               "missing shader: " + (dir / "shaders" / "world.vert.spv").string() + "\n");
 }
 
-// The open navigation panel over a generated sector (the map centred on the origin: boxes
-// 22 x 16 at 216 + 24 column, 180 + 22 row): the panel left of its text, a waypoint, the
-// current sector's frame around a discovered box, a cleared one with the selection's
-// underline, a sentinel and an undiscovered one; closed, the world shows again.
+// Navigation boxes 22 x 16 at 216 + 24 column, 180 + 22 row: panel, waypoint, discovered with
+// the current frame, cleared with the selection's underline, sentinel, undiscovered.
 TEST_F(RendererTest, NavigationPanelShowsWhereItsGeometryIs) {
     using namespace expedition_color;
     const Sector sector = generate(1, 0x6B1F39A42ull, {});
@@ -274,19 +267,15 @@ TEST_F(RendererTest, NavigationPanelShowsWhereItsGeometryIs) {
                 .expedition_panel = expedition_panel::navigation,
                 .expedition_selection = 2};
     frame.expedition.current_sector = 11;
-    frame.expedition.navigation = {{.id = 10, .flags = 16},
-                                   {.id = 11, .column = 1, .flags = 1},
-                                   {.id = 12, .column = 2, .flags = 2},
-                                   {.id = 13, .row = 1, .flags = 8},
+    // clang-format off
+    frame.expedition.navigation = {{.id = 10, .flags = 16}, {.id = 11, .column = 1, .flags = 1},
+                                   {.id = 12, .column = 2, .flags = 2}, {.id = 13, .row = 1, .flags = 8},
                                    {.id = 14, .column = 1, .row = 1}};
-    expect_pixels(shot(frame), {{55, 200, rgb(panel)},
-                                {227, 188, rgb(waypoint)},
-                                {251, 188, rgb(discovered)},
-                                {240, 180, rgb(you)},
-                                {275, 188, rgb(cleared)},
-                                {275, 198, rgb(selected)},
-                                {227, 210, rgb(sentinel)},
-                                {251, 210, rgb(undiscovered)}});
+    expect_pixels(shot(frame), {{55, 200, rgb(panel)}, {227, 188, rgb(waypoint)},
+                                {251, 188, rgb(discovered)}, {240, 180, rgb(you)},
+                                {275, 188, rgb(cleared)}, {275, 198, rgb(selected)},
+                                {227, 210, rgb(sentinel)}, {251, 210, rgb(undiscovered)}});
+    // clang-format on
     frame.expedition_panel = expedition_panel::none;
     EXPECT_FALSE(near(shot(frame), 55, 200, rgb(panel)));
 }
