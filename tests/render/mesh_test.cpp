@@ -233,19 +233,23 @@ V pass(const std::vector<DrawEntity>& entities, const Sector& sector = {}, float
     entity_pass(out, entities, sector, east, time);
     return out;
 }
-struct Rect {
-    Vec3 c0, c1, c2, c3;
-    float layer;
+struct Rect { // an upright quad: first corner, middle of its foot, size, layer and colour
+    Vec3 c0;
+    Vec2 foot;
+    float width, height, layer;
     Color color;
-    float width() const { return std::hypot(c1.x - c0.x, c1.y - c0.y); }
-    float height() const { return c3.z - c0.z; }
 };
 Rect rect(const V& out, std::size_t quad) {
-    const Vertex* v = &out[quad * 6];
-    return {v[0].position, v[1].position, v[2].position, v[5].position, v[0].layer, v[0].color};
+    const Vec3 a = out[quad * 6].position, b = out[quad * 6 + 1].position;
+    return {a,
+            {(a.x + b.x) / 2, (a.y + b.y) / 2},
+            std::hypot(b.x - a.x, b.y - a.y),
+            out[quad * 6 + 5].position.z - a.z,
+            out[quad * 6].layer,
+            out[quad * 6].color};
 }
 
-TEST(EntityMesh, ModelsAndTheirVertexCounts) {
+TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
     DrawEntity downed = entity(5, 0, 0), dormant = entity(18), awake = entity(18);
     downed.timer = 6; // smoke and spark, then the lying body and the figure
     awake.state = 1;
@@ -265,16 +269,13 @@ TEST(EntityMesh, ModelsAndTheirVertexCounts) {
         {entity(17), true, 6}, {dormant, true, 6}, {awake, true, 2 * 6 + 3 * 48},
         {warning, true, 3 * 6 + 3 * 48}};
     // clang-format on
+    V out;
     for (const auto& [e, drawn, vertices] : cases) {
-        V out;
+        out.clear();
         EXPECT_EQ(special_entity(out, e, east, 0), drawn) << int(e.kind) << " " << e.type;
         EXPECT_EQ(out.size(), vertices) << int(e.kind) << " " << e.type;
         for (const Vertex& v : out) ASSERT_EQ(v.layer, 0);
     }
-}
-
-TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
-    V out;
     // Sprite sizes and tints (layer 4); the dead sizes of kinds 2 (type 14), 3 and 4 are the
     // billboard's own, which the pass never reaches.
     const Color white{1, 1, 1, 1};
@@ -291,13 +292,10 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
     // clang-format on
     for (const auto& [e, w, h, color, in_pass] : sprites) {
         out.clear();
-        if (in_pass)
-            out = pass({e});
-        else
-            billboard(out, e, 1234, 4, {});
+        in_pass ? void(out = pass({e})) : billboard(out, e, 1234, 4, {});
         const Rect r = rect(out, e.marked);
         ASSERT_EQ(out.size(), 6u + 6 * e.marked);
-        EXPECT_TRUE(r.layer == 4 && std::abs(r.width() - w) + std::abs(r.height() - h) < 1e-5f &&
+        EXPECT_TRUE(r.layer == 4 && std::abs(r.width - w) + std::abs(r.height - h) < 1e-5f &&
                     (!in_pass || r.color == color))
             << int(e.kind) << " " << e.type;
     }
@@ -307,7 +305,7 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
     dead.death_age = 0.25f;
     out = pass({dead});
     ASSERT_EQ(out.size(), 6u * 6);
-    EXPECT_NEAR(rect(out, 0).width() + rect(out, 0).height(), 0.7f + 0.16f, 1e-5f);
+    EXPECT_NEAR(rect(out, 0).width + rect(out, 0).height, 0.7f + 0.16f, 1e-5f);
     EXPECT_TRUE(rect(out, 1).layer == 7 && rect(out, 5).color == (Color{1, 0.3f, 0.1f, 1}));
     dead.death_age = 0.6f;
     EXPECT_EQ(pass({dead}).size(), 6u);
@@ -328,10 +326,10 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
     }
 
     // Pickups: flat symbols (layer 0), each part 0.002 nearer the viewer.
-    const V health = pass({entity(3, 4)}), ammo = pass({entity(3, 1)});
+    V health = pass({entity(3, 4)}), ammo = pass({entity(3, 1)}), both = health;
+    both.insert(both.end(), ammo.begin(), ammo.end());
     ASSERT_TRUE(health.size() == 3u * 6 && ammo.size() == 4u * 6);
-    EXPECT_TRUE(std::ranges::all_of(health, [](auto& v) { return v.layer == 0; }) &&
-                std::ranges::all_of(ammo, [](auto& v) { return v.layer == 0; }));
+    EXPECT_TRUE(std::ranges::all_of(both, [](auto& v) { return v.layer == 0; }));
     EXPECT_EQ(rect(health, 0).color, (Color{0.12f, 0.15f, 0.18f, 1}));
     EXPECT_EQ(rect(health, 1).color, (Color{0.3f, 1, 0.3f, 1}));
     EXPECT_EQ(rect(ammo, 3).color, (Color{1, 0.65f, 0.15f, 1}));
@@ -352,10 +350,8 @@ TEST(EntityMesh, SpritesDeathEffectsPickupsAndPortals) {
     const Rect ring = rect(out, 1);
     const Color pulse{1, 1, 0.65f + 0.35f * std::sin(4 * 0.3f), 1};
     EXPECT_TRUE(ring.layer == 5 && ring.c0.z == 0 && ring.color == pulse);
-    EXPECT_NEAR(ring.width() + ring.height(), 0.55f + 0.8f, 1e-5f);
-    EXPECT_FLOAT_EQ((ring.c0.x + ring.c1.x) / 2, 7.5f);
-    EXPECT_FLOAT_EQ((ring.c0.y + ring.c1.y) / 2, 3.5f);
-    EXPECT_FLOAT_EQ((rect(out, 2).c0.y + rect(out, 2).c1.y) / 2, 31.5f);
+    EXPECT_NEAR(ring.width + ring.height, 0.55f + 0.8f, 1e-5f);
+    EXPECT_TRUE(ring.foot.x == 7.5f && ring.foot.y == 3.5f && rect(out, 2).foot.y == 31.5f);
     EXPECT_EQ(rect(out, 2).color, (Color{0.25f, 0.1f, 1, 1}));
     EXPECT_EQ(rect(out, 3).color, pulse);
 
