@@ -21,7 +21,6 @@ namespace kestrel {
 namespace {
 
 using V = std::vector<Vertex>;
-using test::px, test::py;
 
 // The GPU reads float3 at 0, float2 at 12, float4 at 20, float at 36, pitch 40; c0 takes the
 // bottom-left of the texture, triangles (c0, c1, c2) and (c0, c2, c3).
@@ -54,7 +53,8 @@ std::set<std::pair<int, int>> lit(std::string_view s) {
     text(out, s, 0, 0, {}, 1);
     std::set<std::pair<int, int>> pixels;
     for (std::size_t i = 0; i + 5 < out.size(); i += 6)
-        pixels.insert({int(std::lround(px(out[i + 5]))), int(std::lround(py(out[i + 5])))});
+        pixels.insert({int(std::lround((out[i + 5].position.x + 1) * 320)),
+                       int(std::lround((1 - out[i + 5].position.y) * 180))});
     return pixels;
 }
 std::set<std::pair<int, int>> picture(std::string_view rows) { // 7 rows of 5

@@ -45,13 +45,9 @@ Image image(std::uint32_t width, std::uint32_t height, unsigned kind) {
 }
 
 struct Png : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-png-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    std::string pattern = (fs::temp_directory_path() / "kestrel-png-XXXXXX").string();
+    fs::path dir = mkdtemp(pattern.data());
+    ~Png() override { fs::remove_all(dir); }
 };
 
 TEST_F(Png, DecodesToTheSamePixelsWithAnIndependentReader) {
@@ -74,10 +70,9 @@ TEST_F(Png, DecodesToTheSamePixelsWithAnIndependentReader) {
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
                   encode_png(original.width, original.height, original.rgba));
         const test::DecodedPng decoded = test::read_png(path);
-        ASSERT_TRUE(decoded.ok) << original.width << ": " << decoded.output;
-        EXPECT_EQ(decoded.width, original.width);
-        EXPECT_EQ(decoded.height, original.height);
-        EXPECT_TRUE(decoded.rgba == original.rgba) << original.width << ": pixels differ";
+        EXPECT_TRUE(decoded.ok && decoded.width == original.width &&
+                    decoded.height == original.height && decoded.rgba == original.rgba)
+            << original.width << ": " << decoded.output;
     }
     EXPECT_LT(encode_png(300, 300, image(300, 300, 1).rgba).size(), 300 * 300 * 4 / 100);
     EXPECT_LT(encode_png(640, 360, image(640, 360, 0).rgba).size(), 640 * 360 * 4 / 2);
@@ -103,11 +98,12 @@ TEST_F(Png, FileLayoutSignatureHeaderAndEnd) {
 
 TEST_F(Png, RejectsBadSizesBeforeTouchingAFile) {
     const Bytes four(4);
-    for (const auto& [width, height, bytes, message] : {std::tuple{0u, 1u, 0, "invalid png size"},
-                                                        {1u, 0u, 0, "invalid png size"},
-                                                        {0x80000000u, 1u, 4, "invalid png size"},
-                                                        {2u, 1u, 4, "png pixel count mismatch"},
-                                                        {1u, 1u, 5, "png pixel count mismatch"}})
+    // clang-format off
+    for (const auto& [width, height, bytes, message] :
+         {std::tuple{0u, 1u, 0, "invalid png size"}, {1u, 0u, 0, "invalid png size"},
+          {0x80000000u, 1u, 4, "invalid png size"}, {2u, 1u, 4, "png pixel count mismatch"},
+          {1u, 1u, 5, "png pixel count mismatch"}})
+        // clang-format on
         EXPECT_EQ(test::error_of([&] { encode_png(width, height, Bytes(bytes)); }), message);
     for (const auto& [name, width, message] :
          {std::tuple{"missing/shot.png", 1u, "cannot write png: "},
