@@ -33,30 +33,26 @@ bool has(const V& out, const Rect& r, float layer = 0) {
     return find_rect(out, r[0], r[1], r[2], r[3], layer) != none;
 }
 
-TEST(Overlay, TransferScreenReplacesEveryOtherLayer) {
+TEST(Overlay, TransferScreenBarsLinesWeaponsAndBuildersInOrder) {
     using namespace hud_color;
-    V out, nowhere;
-    transfer_screen(out, "WORMHOLE TRANSIT", 77);
-    ASSERT_GE(out.size(), 12u); // first the animated backdrop over the whole device square
-    EXPECT_EQ(out[0], (Vertex{{-1, -1, 0}, {0, 1}, white, -1}));
-    EXPECT_EQ(out[2].position, (Vec3{1, 1, 0}));
-    EXPECT_EQ(find_rect(out, 120, 145, 400, 56), 6u);
-    EXPECT_EQ(out[6].color, (Color{0.02f, 0.035f, 0.055f, 1}));
-    EXPECT_EQ(find_text(out, "WORMHOLE TRANSIT", 140, 158, 2), 12u);
+    const Sector sector = generate(7, std::uint64_t{0x6B1F39A43}, {});
+    // The transfer screen replaces every other layer.
+    V screen, nowhere;
+    transfer_screen(screen, "WORMHOLE TRANSIT", 77);
+    ASSERT_GE(screen.size(), 12u); // first the animated backdrop over the whole device square
+    EXPECT_EQ(screen[0], (Vertex{{-1, -1, 0}, {0, 1}, white, -1}));
+    EXPECT_EQ(screen[2].position, (Vec3{1, 1, 0}));
+    EXPECT_EQ(find_rect(screen, 120, 145, 400, 56), 6u);
+    EXPECT_EQ(screen[6].color, (Color{0.02f, 0.035f, 0.055f, 1}));
+    EXPECT_EQ(find_text(screen, "WORMHOLE TRANSIT", 140, 158, 2), 12u);
     transfer_screen(nowhere, "CONNECTING", 0);
     // clang-format off
-    expect_cases({{out, {{"WORMHOLE TRANSIT", 140, 158, pale, 2}, {"DESTINATION / 77", 140, 183, cyan}}},
+    expect_cases({{screen, {{"WORMHOLE TRANSIT", 140, 158, pale, 2}, {"DESTINATION / 77", 140, 183, cyan}}},
                   {nowhere, {}, {{"DESTINATION / 0", 140, 183}}}});
-    const Sector sector = generate(7, std::uint64_t{0x6B1F39A43}, {});
     EXPECT_EQ(overlay({.sector = &sector, .blips = {{16, 16, 0}}, .adventure = {.sequence = 5},
                        .expedition_panel = 2, .transition = true, .destination = 77,
-                       .status_line = "WORMHOLE TRANSIT"}), out);
+                       .status_line = "WORMHOLE TRANSIT"}), screen);
     // clang-format on
-}
-
-TEST(Overlay, BarsLinesWeaponsAndBuildersInOrder) {
-    using namespace hud_color;
-    const Sector sector = generate(7, std::uint64_t{0x6B1F39A43}, {});
     // clang-format off
     const Frame frame{.sector = &sector, .blips = {{10, 12, 0.2f}}, .adventure = {.sequence = 3},
                       .expedition_panel = 1, .yaw = 5000, .health = 64, .ammo = 7,
@@ -352,21 +348,15 @@ TEST(ExpeditionHud, LinesPanelsAndTheirStates) {
     const V band = expedition({.theme = 2}), other = expedition({.sequence = 60, .theme = 2});
     EXPECT_NE(color_at(band, find_text(band, yellow.text, 250, 18)),
               color_at(other, find_text(other, move.text, 250, 18)));
-    const auto risks = [](int n) {
-        return Shown{n == 0   ? "RISKS ACTIVE / +0 COSMETIC SALVAGE ON SUCCESS"
-                     : n == 2 ? "RISKS ACTIVE / +25 COSMETIC SALVAGE ON SUCCESS"
-                     : n == 5 ? "RISKS ACTIVE / +50 COSMETIC SALVAGE ON SUCCESS"
-                              : "RISKS ACTIVE / +75 COSMETIC SALVAGE ON SUCCESS",
-                     10, 276};
-    };
     // clang-format off
     expect_cases({
         // Theme 0 has no hazard line, no risks no risks line, a completed contract no line.
         {expedition({}), {{"F5 CONTRACTS / F7 MAP / F10 CREW", 10, 238}, {"INDUSTRIAL RUINS", 250, 6},
-                          {"U UPGRADES / E SWITCHES", 310, 308}}, {yellow, move, risks(0)}},
+                          {"U UPGRADES / E SWITCHES", 310, 308}}, {yellow, move, {"RISKS ACTIVE / +0 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
         {expedition({.theme = 1}), {{"INFESTED LABORATORY", 250, 6}}},
-        {expedition({.risks = 2}), {risks(2)}}, {expedition({.risks = 5}), {risks(5)}},
-        {expedition({.risks = 7}), {risks(7)}},
+        {expedition({.risks = 2}), {{"RISKS ACTIVE / +25 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
+        {expedition({.risks = 5}), {{"RISKS ACTIVE / +50 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
+        {expedition({.risks = 7}), {{"RISKS ACTIVE / +75 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
         {expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2, .contract_state = 2}),
          {}, {sentinel_line}},
         {expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2, .contract_state = 1}),
