@@ -271,6 +271,23 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
         EXPECT_EQ(out.size(), vertices) << int(e.kind) << " " << e.type;
         for (const Vertex& v : out) ASSERT_EQ(v.layer, 0);
     }
+    // A charging sentinel's core swells from radius 0.19 at timer 90, clamped at nothing.
+    awake.marked = 1;
+    for (const auto& [timer, radius] : {std::pair{90, 0.19f}, {30, 0.32f}, {1000, 0.f}}) {
+        awake.timer = std::uint16_t(timer);
+        out.clear();
+        special_entity(out, awake, east, 0);
+        float r = 0; // the core follows base, band and body
+        for (int i = 60; i < 108; ++i) r = std::max(r, std::abs(out[i].position.y - 4.25f));
+        EXPECT_NEAR(r, radius, 1e-5f) << timer;
+    }
+    DrawEntity player = entity(1); // state 2: the violet suit
+    player.state = 2;
+    out.clear();
+    special_entity(out, player, east, 0);
+    EXPECT_TRUE(std::ranges::any_of(out, [](auto& v) {
+        return v.color == Color{0.55f, 0.25f, 1, 1};
+    }));
     // Sprite sizes and tints (layer 4); the dead sizes of kinds 2 (type 14), 3 and 4 are the
     // billboard's own, which the pass never reaches.
     const Color white{1, 1, 1, 1};
