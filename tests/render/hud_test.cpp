@@ -373,35 +373,26 @@ TEST(ExpeditionHud, LinesPanelsAndTheirStates) {
         {expedition({.leader_name = "ACE", .risks = 5}, 1),
          {{"EXPEDITION CONTRACTS", 72, 62, {}, 2}, {"PARTY LEADER CHOOSES / ACE", 72, 90},
           {"1 / RECOVER THREE ARTIFACTS", 72, 116}, {"BANK 250 SALVAGE AT A DEFENDED EXTRACTION", 72, 216},
-          {"7 AMMO ON / 8 BARRELS OFF / 9 FAST SHOTS ON", 72, 240},
-          
-          {"CHOOSE THEN EXPLORE / F5 CLOSE", 72, 276}}},
+          {"7 AMMO ON / 8 BARRELS OFF / 9 FAST SHOTS ON", 72, 240}, {"CHOOSE THEN EXPLORE / F5 CLOSE", 72, 276}}},
         {expedition({.leader_name = "ACE", .leader = true, .contract_state = 1}, 1),
          {{"CHOOSE 1 2 3 / LEADER ACE", 72, 90}, {"CONTRACT ACTIVE / FINISH BEFORE CHOOSING AGAIN", 72, 276}}},
         {expedition(summary, 3),
          {{"EXTRACTED / CONTRACT INCOMPLETE", 72, 62}, {"RECOVER 3 ARTIFACTS", 72, 84},
           {"SALVAGE BANKED  250", 72, 114}, {"SECRETS FOUND   2", 72, 136}, {"OBJECTIVES      3", 72, 158},
           {"TEAMMATE REVIVES 1", 72, 180}, {"TIME / 2M 5", 72, 202}, {"COSMETIC TIER 3 -> 3", 72, 228},
-          {"TOTAL BANK 900 / OBJECTIVES 11 / SECRETS 4", 72, 260}, },
-         {{"COSMETIC COLLECTION COMPLETE", 72, 246}}},
+          {"TOTAL BANK 900 / OBJECTIVES 11 / SECRETS 4", 72, 260}}, {{"COSMETIC COLLECTION COMPLETE", 72, 246}}},
         {expedition(complete, 3), {{"EXPEDITION COMPLETE", 72, 62}, {"COSMETIC COLLECTION COMPLETE", 72, 246}}},
         {expedition({.crew_code = "K7Q2", .crew = {{"ACE", true}, {"BOB", false}, {"CY", true}}}, 4),
-         {{"CREW ASSEMBLY", 72, 62, {}, 2}, {"CREW CODE / K7Q2", 72, 94},
-           
-           {"ACE / READY", 72, 174}, {"BOB / NOT READY", 72, 187},
-          {"CY / READY", 72, 200}, {"EVERY CREW MEMBER MUST READY BEFORE A CONTRACT", 72, 288}}},
+         {{"CREW ASSEMBLY", 72, 62, {}, 2}, {"CREW CODE / K7Q2", 72, 94}, {"ACE / READY", 72, 174},
+          {"BOB / NOT READY", 72, 187}, {"CY / READY", 72, 200}}},
         // Owned names in bit order from x = 126, one blank cell apart.
         {expedition({.owned_upgrades = 1 | 4 | 8, .upgrade_offers = {2, 0, 4}}, 5),
-         {{"EXPEDITION WEAPON UPGRADES", 72, 62, {}, 2}, 
-          {"1 / SHOTGUN KNOCKBACK", 72, 122}, {"2 / NO FURTHER UPGRADE", 72, 150}, {"3 / GRAVITY MINES", 72, 178},
-           {"OWNED /", 72, 244},
-           {"RICOCHET PISTOL CLUSTER ROCKETS GRAVITY MINES", 126, 244}},
-         {{"SHOTGUN KNOCKBACK", 126, 244}}},
+         {{"EXPEDITION WEAPON UPGRADES", 72, 62, {}, 2}, {"1 / SHOTGUN KNOCKBACK", 72, 122},
+          {"2 / NO FURTHER UPGRADE", 72, 150}, {"3 / GRAVITY MINES", 72, 178}, {"OWNED /", 72, 244},
+          {"RICOCHET PISTOL CLUSTER ROCKETS GRAVITY MINES", 126, 244}}, {{"SHOTGUN KNOCKBACK", 126, 244}}},
         {expedition({.vote_ticks = 211, .bonus_rounds = 1, .votes_stay = 2, .participants = 3}, 6),
-         {{"EXTRACT OR PUSH YOUR LUCK?", 72, 66, {}, 2}, 
-          {"Y / ANOTHER WAVE FOR +25 BONUS SALVAGE", 72, 142}, 
-           {"STAY 2 / 3   8S", 72, 232},
-          {"BONUS ROUNDS CLEARED / 1", 72, 258}}}});
+         {{"EXTRACT OR PUSH YOUR LUCK?", 72, 66, {}, 2}, {"Y / ANOTHER WAVE FOR +25 BONUS SALVAGE", 72, 142},
+          {"STAY 2 / 3   8S", 72, 232}, {"BONUS ROUNDS CLEARED / 1", 72, 258}}}});
     // clang-format on
     // The boss bar: a quarter filled on top of its back; with a zero maximum empty rather
     // than divided by zero (next comes the warning text, not a fill).
@@ -442,10 +433,8 @@ TEST(ExpeditionHud, NavigationGridColoursSelectionAndFollowing) {
     V out = expedition(s, 2, 0);
     // clang-format off
     expect_cases({
-        {out, {
-               
-               {"SECTOR 5 / DANGER 0", 374, 106}, {"UNEXPLORED PORTAL", 374, 125},
-               {"SENTINEL WARNING", 374, 145}, {"TEAMMATES 0", 374, 185}, {"3", 218 + 24, 183 + 44, count}}},
+        {out, {{"SECTOR 5 / DANGER 0", 374, 106}, {"UNEXPLORED PORTAL", 374, 125}, {"SENTINEL WARNING", 374, 145},
+               {"TEAMMATES 0", 374, 185}, {"3", 218 + 24, 183 + 44, count}}},
         {expedition(s, 2, 1),
          {{"DISCOVERED", 374, 125}, {"SECTOR CLEARED", 374, 145}, {"TEAMMATES 3", 374, 185}}}});
     // clang-format on

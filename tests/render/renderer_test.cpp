@@ -78,11 +78,8 @@ class RendererTest : public ::testing::Test {
     void SetUp() override {
         if (!renderer && std::getenv("KESTREL_REQUIRE_GPU")) FAIL() << unavailable;
         if (!renderer) GTEST_SKIP() << unavailable;
-        std::string pattern = (fs::temp_directory_path() / "kestrel-render-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
     }
-    void TearDown() override { fs::remove_all(dir); }
+    ~RendererTest() override { fs::remove_all(dir); }
     Png shot(const Frame& frame) {
         renderer->draw(frame);
         const std::string path = (dir / ("shot" + std::to_string(++shots) + ".png")).string();
@@ -93,7 +90,8 @@ class RendererTest : public ::testing::Test {
     }
     static inline Renderer* renderer = nullptr;
     static inline std::string unavailable, banner;
-    fs::path dir = "/nonexistent";
+    std::string pattern = (fs::temp_directory_path() / "kestrel-render-XXXXXX").string();
+    fs::path dir = mkdtemp(pattern.data());
     int shots = 0;
 };
 
@@ -137,9 +135,7 @@ TEST_F(RendererTest, ProjectsTheRoomFromTheCamera) {
     const Sector sector = room(101, 1);
     Frame frame = looking_east(sector);
     const Png east = shot(frame);
-    frame.camera = {12.0f, 10.5f};
-    frame.yaw = 16384;
-    const Png south = shot(frame);
+    const Png south = shot({.sector = &sector, .camera = {12.0f, 10.5f}, .yaw = 16384});
     for (int x : {220, 250, 420}) {
         // clang-format off
         expect_pixels(east, {{x, 60, ceiling}, {x, 147, ceiling}, {x, 150, grey}, {x, 200, grey},
