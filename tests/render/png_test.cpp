@@ -25,22 +25,18 @@ struct Image {
 Image image(std::uint32_t width, std::uint32_t height, unsigned kind) {
     Image image{width, height, Bytes(std::size_t{width} * height * 4)};
     std::mt19937 random(kind);
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) {
-            std::uint8_t* p = &image.rgba[(std::size_t{y} * width + x) * 4];
-            const auto n = std::uint8_t(random() & 15);
-            if (kind > 1) {
-                for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(random());
-                continue;
-            }
-            if (kind == 1 || y < 18 || y >= 326)
-                p[0] = 14, p[1] = 19, p[2] = 23;
-            else if (x < 320)
-                p[0] = 126 + n, p[1] = 75 + n, p[2] = 51 + ((x / 4 + y) & 7);
-            else
-                p[0] = std::uint8_t(x), p[1] = std::uint8_t(y), p[2] = 90;
-            p[3] = 255;
-        }
+    for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+        const auto x = std::uint32_t(i / 4 % width), y = std::uint32_t(i / 4 / width);
+        const auto n = std::uint8_t(random() & 15);
+        const auto r = [&] { return std::uint8_t(random()); };
+        const bool flat = kind == 1 || y < 18 || y >= 326;
+        const Bytes p = kind > 1  ? Bytes{r(), r(), r(), r()}
+                        : flat    ? Bytes{14, 19, 23, 255}
+                        : x < 320 ? Bytes{std::uint8_t(126 + n), std::uint8_t(75 + n),
+                                          std::uint8_t(51 + ((x / 4 + y) & 7)), 255}
+                                  : Bytes{std::uint8_t(x), std::uint8_t(y), 90, 255};
+        std::copy(p.begin(), p.end(), image.rgba.begin() + std::ptrdiff_t(i));
+    }
     return image;
 }
 
