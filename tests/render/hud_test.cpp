@@ -292,7 +292,8 @@ TEST(AdventureHud, EveryLineWithItsStateAndColour) {
         {teammates, {{"ACE / 80HP / SCOUT", 10, 122, grey}, {"BOB / 100HP / RANGER", 10, 133},
                      {"ACE", 320 - 9, 155, teal}, {"V", 320, 166, teal}},
                     {{"ME / 80HP / RANGER", 10, 122}, {"BOB", 320 - 9, 155}}},
-        {adventure({.sequence = 1, .teammates = {mate(9, "ACE", 16, 20)}}), {{"ACE", 440 - 9, 155}, {"V", 440, 166}}},
+        {adventure({.sequence = 1, .teammates = {mate(9, "ACE", 16, 20)}}),
+         {{"ACE", 440 - 9, 155}, {"V", 440, 166}}},
         {behind, {{"BACK", 320, 166}}, {{"V", 320, 166}}},
         // An exit ahead (open) and a supply ping behind both print at the centre.
         {markers, {{"EXIT", 308, 143, gold}, {"SUPPLY", 308, 143, gold}}, {{"OBJ", 308, 143}}},
@@ -352,7 +353,8 @@ TEST(ExpeditionHud, LinesPanelsAndTheirStates) {
     expect_cases({
         // Theme 0 has no hazard line, no risks no risks line, a completed contract no line.
         {expedition({}), {{"F5 CONTRACTS / F7 MAP / F10 CREW", 10, 238}, {"INDUSTRIAL RUINS", 250, 6},
-                          {"U UPGRADES / E SWITCHES", 310, 308}}, {yellow, move, {"RISKS ACTIVE / +0 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
+                          {"U UPGRADES / E SWITCHES", 310, 308}},
+         {yellow, move, {"RISKS ACTIVE / +0 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
         {expedition({.theme = 1}), {{"INFESTED LABORATORY", 250, 6}}},
         {expedition({.risks = 2}), {{"RISKS ACTIVE / +25 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
         {expedition({.risks = 5}), {{"RISKS ACTIVE / +50 COSMETIC SALVAGE ON SUCCESS", 10, 276}}},
