@@ -25,33 +25,25 @@ struct Image {
 Image image(std::uint32_t width, std::uint32_t height, unsigned kind) {
     Image image{width, height, Bytes(std::size_t{width} * height * 4)};
     std::mt19937 random(kind);
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) {
-            std::uint8_t* p = &image.rgba[(std::size_t{y} * width + x) * 4];
-            const auto n = std::uint8_t(random() & 15);
-            if (kind > 1) {
-                for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(random());
-                continue;
-            }
-            if (kind == 1 || y < 18 || y >= 326)
-                p[0] = 14, p[1] = 19, p[2] = 23;
-            else if (x < 320)
-                p[0] = 126 + n, p[1] = 75 + n, p[2] = 51 + ((x / 4 + y) & 7);
-            else
-                p[0] = std::uint8_t(x), p[1] = std::uint8_t(y), p[2] = 90;
-            p[3] = 255;
-        }
+    for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+        const auto x = std::uint32_t(i / 4 % width), y = std::uint32_t(i / 4 / width);
+        const auto n = std::uint8_t(random() & 15);
+        const auto r = [&] { return std::uint8_t(random()); };
+        const bool flat = kind == 1 || y < 18 || y >= 326;
+        const Bytes p = kind > 1  ? Bytes{r(), r(), r(), r()}
+                        : flat    ? Bytes{14, 19, 23, 255}
+                        : x < 320 ? Bytes{std::uint8_t(126 + n), std::uint8_t(75 + n),
+                                          std::uint8_t(51 + ((x / 4 + y) & 7)), 255}
+                                  : Bytes{std::uint8_t(x), std::uint8_t(y), 90, 255};
+        std::copy(p.begin(), p.end(), image.rgba.begin() + std::ptrdiff_t(i));
+    }
     return image;
 }
 
 struct Png : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-png-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    std::string pattern = (fs::temp_directory_path() / "kestrel-png-XXXXXX").string();
+    fs::path dir = mkdtemp(pattern.data());
+    ~Png() override { fs::remove_all(dir); }
 };
 
 TEST_F(Png, DecodesToTheSamePixelsWithAnIndependentReader) {
@@ -74,10 +66,9 @@ TEST_F(Png, DecodesToTheSamePixelsWithAnIndependentReader) {
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
                   encode_png(original.width, original.height, original.rgba));
         const test::DecodedPng decoded = test::read_png(path);
-        ASSERT_TRUE(decoded.ok) << original.width << ": " << decoded.output;
-        EXPECT_EQ(decoded.width, original.width);
-        EXPECT_EQ(decoded.height, original.height);
-        EXPECT_TRUE(decoded.rgba == original.rgba) << original.width << ": pixels differ";
+        EXPECT_TRUE(decoded.ok && decoded.width == original.width &&
+                    decoded.height == original.height && decoded.rgba == original.rgba)
+            << original.width << ": " << decoded.output;
     }
     EXPECT_LT(encode_png(300, 300, image(300, 300, 1).rgba).size(), 300 * 300 * 4 / 100);
     EXPECT_LT(encode_png(640, 360, image(640, 360, 0).rgba).size(), 640 * 360 * 4 / 2);
@@ -103,11 +94,12 @@ TEST_F(Png, FileLayoutSignatureHeaderAndEnd) {
 
 TEST_F(Png, RejectsBadSizesBeforeTouchingAFile) {
     const Bytes four(4);
-    for (const auto& [width, height, bytes, message] : {std::tuple{0u, 1u, 0, "invalid png size"},
-                                                        {1u, 0u, 0, "invalid png size"},
-                                                        {0x80000000u, 1u, 4, "invalid png size"},
-                                                        {2u, 1u, 4, "png pixel count mismatch"},
-                                                        {1u, 1u, 5, "png pixel count mismatch"}})
+    // clang-format off
+    for (const auto& [width, height, bytes, message] :
+         {std::tuple{0u, 1u, 0, "invalid png size"}, {1u, 0u, 0, "invalid png size"},
+          {0x80000000u, 1u, 4, "invalid png size"}, {2u, 1u, 4, "png pixel count mismatch"},
+          {1u, 1u, 5, "png pixel count mismatch"}})
+        // clang-format on
         EXPECT_EQ(test::error_of([&] { encode_png(width, height, Bytes(bytes)); }), message);
     for (const auto& [name, width, message] :
          {std::tuple{"missing/shot.png", 1u, "cannot write png: "},

@@ -25,16 +25,12 @@ inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex
     return it == out.end() ? none : static_cast<std::size_t>(it - out.begin());
 }
 inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
-                             float scale = 1) {
-    std::vector<Vertex> want;
-    text(want, s, x, y, {}, scale);
-    return find(out, want);
+                             float scale = 1, std::vector<Vertex> want = {}) {
+    return text(want, s, x, y, {}, scale), find(out, want);
 }
 inline std::size_t find_rect(const std::vector<Vertex>& out, float x, float y, float w, float h,
-                             float layer = 0) {
-    std::vector<Vertex> want;
-    screen_rect(want, x, y, w, h, {}, layer);
-    return find(out, want);
+                             float layer = 0, std::vector<Vertex> want = {}) {
+    return screen_rect(want, x, y, w, h, {}, layer), find(out, want);
 }
 // The colour of what was found at `i`, transparent black when nothing was.
 inline Color color_at(const std::vector<Vertex>& out, std::size_t i) {
@@ -62,14 +58,6 @@ inline void expect_cases(std::initializer_list<Case> cases) {
                 EXPECT_EQ(color_at(c.out, i), shown && s.color ? *s.color : color_at(c.out, i))
                     << s.text;
             }
-}
-
-// Screen pixels of a vertex in device coordinates.
-inline float px(const Vertex& v) {
-    return (v.position.x + 1) * 320;
-}
-inline float py(const Vertex& v) {
-    return (1 - v.position.y) * 180;
 }
 
 } // namespace kestrel::test
