@@ -108,53 +108,48 @@ TEST(HandoffClient, RefusedAndStalePackets) {
                       commit_ = "invalid transition commit", abort_ = "invalid abort",
                       short_ = "truncated packet", long_ = "trailing bytes", none = "no error";
     // clang-format off
-    const std::tuple<const HandoffClient&, Bytes, std::string> cases[] = {
-        {five_early, frame(Type::MapChunk, chunks[0]), "too many early chunks"},
-        {w, welcome(), welcome_}, {fresh, welcome({}, 23), welcome_}, {fresh, welcome({}, 25), welcome_},
-        {fresh, frame(Type::Welcome, hello, first_epoch, {}, 0, 0), welcome_},
-        {fresh, frame(Type::Welcome, hello, 0), welcome_}, {fresh, welcome({{4, 2, 31}}), rates},
-        {fresh, welcome({{6, 2, 16}}), rates}, {fresh, welcome({{12, 4, 8}}), ruleset},
-        {fresh, welcome({{0, 4, 0}}), id_}, {fresh, welcome({{16, 8, 0}}), id_},
-        {fresh, welcome({{12, 4, 8}, {0, 4, 0}}), ruleset}, // judged in this order
-        {fresh, welcome({{4, 2, 60}, {12, 4, 8}, {0, 4, 0}}), rates},
-        {full, frame(Type::MapChunk, chunks[0], first_epoch, {}, 0, 9), session},
-        {full, frame(Type{11}, Writer{}, first_epoch, {}, 0, 9), session},
-        {w, begin(0), begin_}, {w, begin(trip, 300, next_epoch, 0), begin_}, {w, begin(trip, 300, 0), begin_},
-        {w, begin(trip, 300, first_epoch), begin_}, {w, begin(trip, 249), begin_}, {w, begin(trip, 30001), begin_},
-        {w, frame(Type::TransitionBegin, go, first_epoch, {}, 25), long_},
-        {w, frame(Type::TransitionBegin, go, first_epoch, {}, 16), short_},
-        {edge, begin(trip + 1, 250), "overlapping transition"}, {corrupt_half, corrupt[1], map},
-        {corrupt_early, begin(), map}, // the early replay fails alike
-        {full, commit({{32, 2, 1}}), height}, {full, commit({{40, 2, 1}}), "unsupported vertical velocity"},
-        {full, commit({{46, 1, 2}}), "commit entity kind"}, {full, commit({{47, 1, 8}}), "entity flags"},
-        {full, commit({{50, 2, 0}}), weapon}, {full, commit({{50, 2, 5}}), weapon},
-        {full, commit({{56, 2, 201}}), boost}, {full, commit({{58, 2, 91}}), boost},
-        {full, commit({{60, 2, 901}}), boost}, {full, commit({{62, 2, 5}}), boost},
-        {full, commit({{0, 8, trip + 1}, {32, 2, 1}}), height}, // fields first
-        {full, commit({}, -1), short_}, {full, commit({}, 1), long_},
-        {full, commit({{8, 8, target + 1}}), commit_}, {full, commit({{16, 4, next_epoch + 1}}), commit_},
-        {full, commit({{24, 4, player + 1}}), commit_}, {first_chunk, commit(), commit_},
-        {full, commit({}, 0, spawn_at(3 * cell, 3 * cell), first_epoch), commit_}, // header epoch
-        // Just inside the player radius of the pillar, and outside the coordinate range.
-        {full, commit({}, 0, spawn_at(17 * cell + 56 * 256, 16 * cell + cell / 2)), commit_},
-        {full, commit({}, 0, spawn_at(17 * cell + 56 * 256, 17 * cell + 1280)), commit_},
-        {full, commit({}, 0, spawn_at(0, 3 * cell)), commit_},
-        {full, abort(0), abort_}, {full, abort(4), abort_}, {full, abort(1, 1), abort_},
-        {full, abort(0x10001, 0, 12), abort_}, // high bits before the missing detail
-        {full, abort(1, 0, 12), short_}, {full, abort(1, 0, 17), long_},
-        {aborting, abort(1, 0, 16, trip + 1, 6), "invalid abort epoch"},
-        {full, frame(Type::MapChunk, chunks[0], next_epoch), none}, {full, frame(Type{11}, Writer{}), none},
-        {full, frame(Type::Hello, Writer{}), none}, {full, commit({{0, 8, trip + 1}}), none},
-        {full, abort(1, 0, 16, trip + 1), none}, {w, commit(), none},
-        {full, frame(Type::TransitionBegin, Writer{}, first_epoch - 1), none}, // unread
+    const std::pair<const HandoffClient&, std::vector<std::pair<Bytes, std::string>>> cases[] = {
+        {five_early, {{frame(Type::MapChunk, chunks[0]), "too many early chunks"}}},
+        {fresh, {{welcome({}, 23), welcome_}, {welcome({}, 25), welcome_}, {frame(Type::Welcome, hello, 0), welcome_},
+                 {frame(Type::Welcome, hello, first_epoch, {}, 0, 0), welcome_}, {welcome({{4, 2, 31}}), rates},
+                 {welcome({{6, 2, 16}}), rates}, {welcome({{12, 4, 8}}), ruleset}, {welcome({{0, 4, 0}}), id_},
+                 {welcome({{16, 8, 0}}), id_}, {welcome({{12, 4, 8}, {0, 4, 0}}), ruleset}, // in this order
+                 {welcome({{4, 2, 60}, {12, 4, 8}, {0, 4, 0}}), rates}}},
+        {w, {{welcome(), welcome_}, {begin(0), begin_}, {begin(trip, 300, next_epoch, 0), begin_},
+             {begin(trip, 300, 0), begin_}, {begin(trip, 300, first_epoch), begin_}, {begin(trip, 249), begin_},
+             {begin(trip, 30001), begin_}, {frame(Type::TransitionBegin, go, first_epoch, {}, 25), long_},
+             {frame(Type::TransitionBegin, go, first_epoch, {}, 16), short_}, {commit(), none}}},
+        {edge, {{begin(trip + 1, 250), "overlapping transition"}}}, {corrupt_half, {{corrupt[1], map}}},
+        {corrupt_early, {{begin(), map}}}, // the early replay fails alike
+        {first_chunk, {{commit(), commit_}}}, {aborting, {{abort(1, 0, 16, trip + 1, 6), "invalid abort epoch"}}},
+        {full, {{frame(Type::MapChunk, chunks[0], first_epoch, {}, 0, 9), session},
+                {frame(Type{11}, Writer{}, first_epoch, {}, 0, 9), session},
+                {commit({{32, 2, 1}}), height}, {commit({{40, 2, 1}}), "unsupported vertical velocity"},
+                {commit({{46, 1, 2}}), "commit entity kind"}, {commit({{47, 1, 8}}), "entity flags"},
+                {commit({{50, 2, 0}}), weapon}, {commit({{50, 2, 5}}), weapon}, {commit({{56, 2, 201}}), boost},
+                {commit({{58, 2, 91}}), boost}, {commit({{60, 2, 901}}), boost}, {commit({{62, 2, 5}}), boost},
+                {commit({{0, 8, trip + 1}, {32, 2, 1}}), height}, // fields first
+                {commit({}, -1), short_}, {commit({}, 1), long_}, {commit({{8, 8, target + 1}}), commit_},
+                {commit({{16, 4, next_epoch + 1}}), commit_}, {commit({{24, 4, player + 1}}), commit_},
+                {commit({}, 0, spawn_at(3 * cell, 3 * cell), first_epoch), commit_}, // header epoch
+                // Just inside the player radius of the pillar, and outside the coordinate range.
+                {commit({}, 0, spawn_at(17 * cell + 56 * 256, 16 * cell + cell / 2)), commit_},
+                {commit({}, 0, spawn_at(17 * cell + 56 * 256, 17 * cell + 1280)), commit_},
+                {commit({}, 0, spawn_at(0, 3 * cell)), commit_}, {abort(0), abort_}, {abort(4), abort_},
+                {abort(1, 1), abort_}, {abort(0x10001, 0, 12), abort_}, // high bits before the detail
+                {abort(1, 0, 12), short_}, {abort(1, 0, 17), long_}, {commit({{0, 8, trip + 1}}), none},
+                {frame(Type::MapChunk, chunks[0], next_epoch), none}, {frame(Type{11}, Writer{}), none},
+                {frame(Type::Hello, Writer{}), none}, {abort(1, 0, 16, trip + 1), none},
+                {frame(Type::TransitionBegin, Writer{}, first_epoch - 1), none}}}, // unread
     };
     // clang-format on
-    for (const auto& [start, bytes, message] : cases) {
-        HandoffClient client = start;
-        std::optional<Writer> ack;
-        EXPECT_EQ(test::error_of([&] { ack = deliver(client, bytes); }), message);
-        EXPECT_TRUE(!ack && view(client) == view(start)) << message;
-    }
+    for (const auto& [start, rows] : cases)
+        for (const auto& [bytes, message] : rows) {
+            HandoffClient client = start;
+            std::optional<Writer> ack;
+            EXPECT_EQ(test::error_of([&] { ack = deliver(client, bytes); }), message);
+            EXPECT_TRUE(!ack && view(client) == view(start)) << message;
+        }
     // Only a reader running past the header's length can carry more: still refused.
     Bytes good = welcome(), longer = good;
     longer.push_back(0);
@@ -214,17 +209,17 @@ TEST(HandoffClient, WelcomeBeginChunksCommitAndAbort) {
               std::make_tuple(HandoffState::Active, 7u, sector));
     EXPECT_FALSE(deliver(client, begin(trip + 2, 300, 9, 902, next_epoch)));
     EXPECT_EQ(client.transition, 0u);
-}
 
-TEST(HandoffClient, EarlyChunksReplayOnlyForTheCurrentEpochAndSession) {
-    HandoffClient client; // before the Welcome nothing is checked, not even the session
-    for (const Writer& chunk : chunks) deliver(client, frame(Type::MapChunk, chunk));
-    deliver(client, frame(Type::MapChunk, chunks[0], first_epoch,
-                          {{40, 1, chunks[0].bytes[40] ^ 1u}}, 0, 3)); // would conflict if replayed
-    EXPECT_EQ(client.early_chunks.size(), chunks.size() + 1);
-    deliver(client, welcome());
-    ASSERT_TRUE(deliver(client, begin()));
-    EXPECT_TRUE(client.pending == sector && client.early_chunks.empty());
+    // Early chunks replay only for the current epoch and session; before the Welcome nothing
+    // is checked, not even the session.
+    HandoffClient early;
+    for (const Writer& chunk : chunks) deliver(early, frame(Type::MapChunk, chunk));
+    deliver(early, frame(Type::MapChunk, chunks[0], first_epoch,
+                         {{40, 1, chunks[0].bytes[40] ^ 1u}}, 0, 3)); // would conflict if replayed
+    EXPECT_EQ(early.early_chunks.size(), chunks.size() + 1);
+    deliver(early, welcome());
+    ASSERT_TRUE(deliver(early, begin()));
+    EXPECT_TRUE(early.pending == sector && early.early_chunks.empty());
 
     std::vector<Bytes> rest{frame(Type::MapChunk, chunks[0], next_epoch)}; // never replayed
     for (std::size_t i = 1; i < chunks.size(); ++i)
@@ -287,17 +282,17 @@ TEST(SnapshotAssembly, RefusedPartsNameTheirCauseAndChangeNothing) {
 
     const std::string invalid = "invalid snapshot part", mixed = "inconsistent snapshot parts",
                       dup = "duplicate entity identity";
+    // clang-format off
     std::vector<std::tuple<const SnapshotAssembly*, Bytes, std::string, double>> cases = {
         {&started, part(snapshot(6, 2), 0, {{28, 2, 0}}, epoch, 32), invalid, 1.0},
         {&started, part(snapshot(6, 2), 0, {}, epoch, 31), "truncated packet", 1.0},
-        {&started, part(snapshot(6, 30), 1, {}, epoch + 1), mixed, 1.0},
+        {&started, part(snapshot(6, 30), 1, {}, epoch + 1), mixed, 1.0}, {&aged, part(one_twice, 0), dup, 0.3},
         {&second_only, part(snapshot(7, 60), 1), "duplicate snapshot part", 1.0},
         {&late_start, part(late, 1), "invalid snapshot interest set", 1.0},
-        {&twice_start, part(twice, 0), dup, 1.0},
-        {&aged, part(one_twice, 0), dup, 0.3},
+        {&twice_start, part(twice, 0), dup, 1.0}, {&crowded, part(one_twice, 0), dup, 0.3},
         {&aged, part(snapshot(2, 30), 1, {{4, 4, 0}}), mixed, 0.3},
-        {&crowded, part(one_twice, 0), dup, 0.3},
     };
+    // clang-format on
     // (entities, part, offset, width, value) against `started`: revision, sector, viewer 0;
     // entity count 0, 1 or 3 of 2; index 1 of 1; part count 0 or 17; then fields that differ
     // from the first part: tick, input_ack, revision, sector, viewer, part count.
