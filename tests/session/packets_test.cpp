@@ -108,39 +108,47 @@ TEST(HandoffClient, RefusedAndStalePackets) {
                       commit_ = "invalid transition commit", abort_ = "invalid abort",
                       short_ = "truncated packet", long_ = "trailing bytes", none = "no error";
     // clang-format off
+    using enum Type;
     const std::pair<const HandoffClient&, std::vector<std::pair<Bytes, std::string>>> cases[] = {
-        {five_early, {{frame(Type::MapChunk, chunks[0]), "too many early chunks"}}},
-        {fresh, {{welcome({}, 23), welcome_}, {welcome({}, 25), welcome_}, {frame(Type::Welcome, hello, 0), welcome_},
-                 {frame(Type::Welcome, hello, first_epoch, {}, 0, 0), welcome_}, {welcome({{4, 2, 31}}), rates},
-                 {welcome({{6, 2, 16}}), rates}, {welcome({{12, 4, 8}}), ruleset}, {welcome({{0, 4, 0}}), id_},
-                 {welcome({{16, 8, 0}}), id_}, {welcome({{12, 4, 8}, {0, 4, 0}}), ruleset}, // in this order
-                 {welcome({{4, 2, 60}, {12, 4, 8}, {0, 4, 0}}), rates}}},
+        {five_early, {{frame(MapChunk, chunks[0]), "too many early chunks"}}},
+        {fresh, {{welcome({}, 23), welcome_}, {welcome({}, 25), welcome_},
+            {frame(Welcome, hello, 0), welcome_},
+            {frame(Welcome, hello, first_epoch, {}, 0, 0), welcome_},
+            {welcome({{4, 2, 31}}), rates}, {welcome({{6, 2, 16}}), rates},
+            {welcome({{12, 4, 8}}), ruleset}, {welcome({{0, 4, 0}}), id_},
+            {welcome({{16, 8, 0}}), id_}, {welcome({{12, 4, 8}, {0, 4, 0}}), ruleset}, // in this order
+            {welcome({{4, 2, 60}, {12, 4, 8}, {0, 4, 0}}), rates}}},
         {w, {{welcome(), welcome_}, {begin(0), begin_}, {begin(trip, 300, next_epoch, 0), begin_},
-             {begin(trip, 300, 0), begin_}, {begin(trip, 300, first_epoch), begin_}, {begin(trip, 249), begin_},
-             {begin(trip, 30001), begin_}, {frame(Type::TransitionBegin, go, first_epoch, {}, 25), long_},
-             {frame(Type::TransitionBegin, go, first_epoch, {}, 16), short_}, {commit(), none}}},
-        {edge, {{begin(trip + 1, 250), "overlapping transition"}}}, {corrupt_half, {{corrupt[1], map}}},
+            {begin(trip, 300, 0), begin_}, {begin(trip, 300, first_epoch), begin_},
+            {begin(trip, 249), begin_}, {begin(trip, 30001), begin_},
+            {frame(TransitionBegin, go, first_epoch, {}, 25), long_},
+            {frame(TransitionBegin, go, first_epoch, {}, 16), short_}, {commit(), none}}},
+        {edge, {{begin(trip + 1, 250), "overlapping transition"}}},
+        {corrupt_half, {{corrupt[1], map}}},
         {corrupt_early, {{begin(), map}}}, // the early replay fails alike
-        {first_chunk, {{commit(), commit_}}}, {aborting, {{abort(1, 0, 16, trip + 1, 6), "invalid abort epoch"}}},
-        {full, {{frame(Type::MapChunk, chunks[0], first_epoch, {}, 0, 9), session},
-                {frame(Type{11}, Writer{}, first_epoch, {}, 0, 9), session},
-                {commit({{32, 2, 1}}), height}, {commit({{40, 2, 1}}), "unsupported vertical velocity"},
-                {commit({{46, 1, 2}}), "commit entity kind"}, {commit({{47, 1, 8}}), "entity flags"},
-                {commit({{50, 2, 0}}), weapon}, {commit({{50, 2, 5}}), weapon}, {commit({{56, 2, 201}}), boost},
-                {commit({{58, 2, 91}}), boost}, {commit({{60, 2, 901}}), boost}, {commit({{62, 2, 5}}), boost},
-                {commit({{0, 8, trip + 1}, {32, 2, 1}}), height}, // fields first
-                {commit({}, -1), short_}, {commit({}, 1), long_}, {commit({{8, 8, target + 1}}), commit_},
-                {commit({{16, 4, next_epoch + 1}}), commit_}, {commit({{24, 4, player + 1}}), commit_},
-                {commit({}, 0, spawn_at(3 * cell, 3 * cell), first_epoch), commit_}, // header epoch
-                // Just inside the player radius of the pillar, and outside the coordinate range.
-                {commit({}, 0, spawn_at(17 * cell + 56 * 256, 16 * cell + cell / 2)), commit_},
-                {commit({}, 0, spawn_at(17 * cell + 56 * 256, 17 * cell + 1280)), commit_},
-                {commit({}, 0, spawn_at(0, 3 * cell)), commit_}, {abort(0), abort_}, {abort(4), abort_},
-                {abort(1, 1), abort_}, {abort(0x10001, 0, 12), abort_}, // high bits before the detail
-                {abort(1, 0, 12), short_}, {abort(1, 0, 17), long_}, {commit({{0, 8, trip + 1}}), none},
-                {frame(Type::MapChunk, chunks[0], next_epoch), none}, {frame(Type{11}, Writer{}), none},
-                {frame(Type::Hello, Writer{}), none}, {abort(1, 0, 16, trip + 1), none},
-                {frame(Type::TransitionBegin, Writer{}, first_epoch - 1), none}}}, // unread
+        {first_chunk, {{commit(), commit_}}},
+        {aborting, {{abort(1, 0, 16, trip + 1, 6), "invalid abort epoch"}}},
+        {full, {{frame(MapChunk, chunks[0], first_epoch, {}, 0, 9), session},
+            {frame(Type{11}, Writer{}, first_epoch, {}, 0, 9), session},
+            {commit({{32, 2, 1}}), height}, {commit({{40, 2, 1}}), "unsupported vertical velocity"},
+            {commit({{46, 1, 2}}), "commit entity kind"}, {commit({{47, 1, 8}}), "entity flags"},
+            {commit({{50, 2, 0}}), weapon}, {commit({{50, 2, 5}}), weapon},
+            {commit({{56, 2, 201}}), boost}, {commit({{58, 2, 91}}), boost},
+            {commit({{60, 2, 901}}), boost}, {commit({{62, 2, 5}}), boost},
+            {commit({{0, 8, trip + 1}, {32, 2, 1}}), height}, // fields first
+            {commit({}, -1), short_}, {commit({}, 1), long_},
+            {commit({{8, 8, target + 1}}), commit_}, {commit({{16, 4, next_epoch + 1}}), commit_},
+            {commit({{24, 4, player + 1}}), commit_},
+            {commit({}, 0, spawn_at(3 * cell, 3 * cell), first_epoch), commit_}, // header epoch
+            // Just inside the player radius of the pillar, and outside the coordinate range.
+            {commit({}, 0, spawn_at(17 * cell + 56 * 256, 16 * cell + cell / 2)), commit_},
+            {commit({}, 0, spawn_at(17 * cell + 56 * 256, 17 * cell + 1280)), commit_},
+            {commit({}, 0, spawn_at(0, 3 * cell)), commit_}, {abort(0), abort_}, {abort(4), abort_},
+            {abort(1, 1), abort_}, {abort(0x10001, 0, 12), abort_}, // high bits before the detail
+            {abort(1, 0, 12), short_}, {abort(1, 0, 17), long_}, {commit({{0, 8, trip + 1}}), none},
+            {frame(MapChunk, chunks[0], next_epoch), none}, {frame(Type{11}, Writer{}), none},
+            {frame(Hello, Writer{}), none}, {abort(1, 0, 16, trip + 1), none},
+            {frame(TransitionBegin, Writer{}, first_epoch - 1), none}}}, // unread
     };
     // clang-format on
     for (const auto& [start, rows] : cases)
