@@ -1,0 +1,367 @@
+// The session packets: admission and handoff, and snapshots in parts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+#include "session/handoff_client.h"
+#include "session/handoff_messages.h"
+#include "session/snapshot_assembly.h"
+#include "tests/support/errors.h"
+
+namespace kestrel {
+namespace {
+
+constexpr std::uint64_t session_id = 0x0102030405060708, trip = 0x7777000011112222, target = 900;
+constexpr std::uint32_t first_epoch = 5, next_epoch = 6, player = 42;
+constexpr std::int32_t cell = 65536;
+using Fields = std::vector<test::Field>;
+
+const Sector sector = [] { // a closed room with one pillar in cell (16, 16)
+    Sector room;
+    room.id = target;
+    for (int i = 0; i < 32; ++i)
+        room.cells[i] = room.cells[31 * 32 + i] = room.cells[i * 32] = room.cells[i * 32 + 31] = 1;
+    room.cells[16 * 32 + 16] = 1;
+    return room;
+}();
+const std::vector<Writer> chunks = map_chunks(trip, sector);
+
+// The payload with `set` overwritten, then cut or padded to `size` if given.
+Bytes frame(Type type, Writer payload, std::uint32_t epoch = first_epoch, const Fields& set = {},
+            std::size_t size = 0, std::uint64_t session = session_id) {
+    payload.bytes = test::with(payload.bytes, set);
+    if (size) payload.bytes.resize(size);
+    return packet(type, session, 1, epoch, payload);
+}
+
+std::optional<Writer> deliver(HandoffClient& client, const Bytes& bytes) {
+    Reader reader(bytes);
+    const Header header = read_header(reader);
+    return client.handle(header, reader);
+}
+
+auto view(const HandoffClient& c) {
+    return std::make_tuple(c.transition, c.target_sector, c.target_epoch, c.assembly.received,
+                           c.assembly.bytes, c.pending, c.early_chunks.size(), c.session, c.epoch,
+                           c.player_id, c.server_tick, c.spawn, c.committed, c.state);
+}
+
+Bytes welcome(const Fields& set = {}, std::size_t size = 0) {
+    return frame(Type::Welcome, welcome_payload(player, 600, 99), first_epoch, set, size);
+}
+
+Bytes begin(std::uint64_t id = trip, std::uint32_t window = 300, std::uint32_t epoch = next_epoch,
+            std::uint64_t to = target, std::uint32_t header_epoch = first_epoch) {
+    return frame(Type::TransitionBegin, transition_begin_payload(id, to, epoch, window),
+                 header_epoch);
+}
+
+Player spawn_at(std::int32_t x, std::int32_t y) {
+    return {.id = player, .x = x, .y = y, .ammo = 0, .weapon = 2};
+}
+
+Bytes commit(const Fields& set = {}, int resize = 0,
+             const Player& spawn = spawn_at(3 * cell, 3 * cell), std::uint32_t epoch = next_epoch) {
+    Writer payload = transition_commit_payload(trip, target, next_epoch, 1234, spawn);
+    return frame(Type::TransitionCommit, payload, epoch, set, payload.bytes.size() + resize);
+}
+
+Bytes abort(std::uint32_t reason, std::uint32_t detail = 0, std::size_t size = 16,
+            std::uint64_t id = trip, std::uint32_t epoch = next_epoch) {
+    return frame(Type::TransitionAbort, transition_abort_payload(id, reason), epoch,
+                 {{12, 4, detail}}, size);
+}
+
+// Welcomed, then the given packets; `map` adds a begin and the whole map.
+HandoffClient after(std::vector<Bytes> packets, bool map = false) {
+    HandoffClient client;
+    if (map) packets.insert(packets.begin(), begin());
+    for (const Writer& chunk : map ? chunks : std::vector<Writer>{})
+        packets.push_back(frame(Type::MapChunk, chunk));
+    deliver(client, welcome());
+    for (const Bytes& bytes : packets) deliver(client, bytes);
+    return client;
+}
+
+// Refused packets name their cause, stale ones ("no error") are dropped; neither changes
+// anything nor is acknowledged.
+TEST(HandoffClient, RefusedAndStalePackets) {
+    std::vector<Bytes> corrupt; // a complete map whose CRC does not match
+    for (const Writer& chunk : chunks)
+        corrupt.push_back(
+            frame(Type::MapChunk, chunk, first_epoch, {{24, 4, crc32(sector.encode()) ^ 1}}));
+    HandoffClient fresh, five_early, corrupt_early = after(corrupt), aborting = after({}, true);
+    for (int i = 0; i < 5; ++i) deliver(five_early, frame(Type::MapChunk, chunks[0]));
+    deliver(aborting, commit());
+    deliver(aborting, begin(trip + 1, 300, 7, 901, next_epoch));
+    const HandoffClient w = after({}), full = after({}, true), edge = after({begin(trip, 30000)}),
+                        first_chunk = after({begin(), frame(Type::MapChunk, chunks[0])}),
+                        corrupt_half = after({begin(), corrupt[0]});
+    const Writer hello = welcome_payload(player, 600, 99),
+                 go = transition_begin_payload(trip, target, next_epoch, 300);
+    const std::string welcome_ = "invalid welcome", rates = "unsupported tick rates",
+                      ruleset = "unsupported ruleset", id_ = "invalid welcome identity",
+                      session = "handoff session mismatch", begin_ = "invalid transition begin",
+                      map = "incomplete/corrupt map", weapon = "invalid commit weapon",
+                      height = "unsupported player height", boost = "invalid commit boost",
+                      commit_ = "invalid transition commit", abort_ = "invalid abort",
+                      short_ = "truncated packet", long_ = "trailing bytes", none = "no error";
+    // clang-format off
+    using enum Type;
+    const std::pair<const HandoffClient&, std::vector<std::pair<Bytes, std::string>>> cases[] = {
+        {five_early, {{frame(MapChunk, chunks[0]), "too many early chunks"}}},
+        {fresh, {{welcome({}, 23), welcome_}, {welcome({}, 25), welcome_},
+            {frame(Welcome, hello, 0), welcome_},
+            {frame(Welcome, hello, first_epoch, {}, 0, 0), welcome_},
+            {welcome({{4, 2, 31}}), rates}, {welcome({{6, 2, 16}}), rates},
+            {welcome({{12, 4, 8}}), ruleset}, {welcome({{0, 4, 0}}), id_},
+            {welcome({{16, 8, 0}}), id_}, {welcome({{12, 4, 8}, {0, 4, 0}}), ruleset}, // in this order
+            {welcome({{4, 2, 60}, {12, 4, 8}, {0, 4, 0}}), rates}}},
+        {w, {{welcome(), welcome_}, {begin(0), begin_}, {begin(trip, 300, next_epoch, 0), begin_},
+            {begin(trip, 300, 0), begin_}, {begin(trip, 300, first_epoch), begin_},
+            {begin(trip, 249), begin_}, {begin(trip, 30001), begin_},
+            {frame(TransitionBegin, go, first_epoch, {}, 25), long_},
+            {frame(TransitionBegin, go, first_epoch, {}, 16), short_}, {commit(), none}}},
+        {edge, {{begin(trip + 1, 250), "overlapping transition"}}},
+        {corrupt_half, {{corrupt[1], map}}},
+        {corrupt_early, {{begin(), map}}}, // the early replay fails alike
+        {first_chunk, {{commit(), commit_}}},
+        {aborting, {{abort(1, 0, 16, trip + 1, 6), "invalid abort epoch"}}},
+        {full, {{frame(MapChunk, chunks[0], first_epoch, {}, 0, 9), session},
+            {frame(Type{11}, Writer{}, first_epoch, {}, 0, 9), session},
+            {commit({{32, 2, 1}}), height}, {commit({{40, 2, 1}}), "unsupported vertical velocity"},
+            {commit({{46, 1, 2}}), "commit entity kind"}, {commit({{47, 1, 8}}), "entity flags"},
+            {commit({{50, 2, 0}}), weapon}, {commit({{50, 2, 5}}), weapon},
+            {commit({{56, 2, 201}}), boost}, {commit({{58, 2, 91}}), boost},
+            {commit({{60, 2, 901}}), boost}, {commit({{62, 2, 5}}), boost},
+            {commit({{0, 8, trip + 1}, {32, 2, 1}}), height}, // fields first
+            {commit({}, -1), short_}, {commit({}, 1), long_},
+            {commit({{8, 8, target + 1}}), commit_}, {commit({{16, 4, next_epoch + 1}}), commit_},
+            {commit({{24, 4, player + 1}}), commit_},
+            {commit({}, 0, spawn_at(3 * cell, 3 * cell), first_epoch), commit_}, // header epoch
+            // Just inside the player radius of the pillar, and outside the coordinate range.
+            {commit({}, 0, spawn_at(17 * cell + 56 * 256, 16 * cell + cell / 2)), commit_},
+            {commit({}, 0, spawn_at(17 * cell + 56 * 256, 17 * cell + 1280)), commit_},
+            {commit({}, 0, spawn_at(0, 3 * cell)), commit_}, {abort(0), abort_}, {abort(4), abort_},
+            {abort(1, 1), abort_}, {abort(0x10001, 0, 12), abort_}, // high bits before the detail
+            {abort(1, 0, 12), short_}, {abort(1, 0, 17), long_}, {commit({{0, 8, trip + 1}}), none},
+            {frame(MapChunk, chunks[0], next_epoch), none}, {frame(Type{11}, Writer{}), none},
+            {frame(Hello, Writer{}), none}, {abort(1, 0, 16, trip + 1), none},
+            {frame(TransitionBegin, Writer{}, first_epoch - 1), none}}}, // unread
+    };
+    // clang-format on
+    for (const auto& [start, rows] : cases)
+        for (const auto& [bytes, message] : rows) {
+            HandoffClient client = start;
+            std::optional<Writer> ack;
+            EXPECT_EQ(test::error_of([&] { ack = deliver(client, bytes); }), message);
+            EXPECT_TRUE(!ack && view(client) == view(start)) << message;
+        }
+    // Only a reader running past the header's length can carry more: still refused.
+    Bytes good = welcome(), longer = good;
+    longer.push_back(0);
+    Reader reader(good), past(longer);
+    const Header header = read_header(reader);
+    past.position = header_size;
+    EXPECT_EQ(test::error_of([&] { fresh.handle(header, past); }), long_);
+}
+
+TEST(HandoffClient, WelcomeBeginChunksCommitAndAbort) {
+    HandoffClient client;
+    EXPECT_FALSE(deliver(client, welcome()));
+    EXPECT_EQ(
+        std::tie(client.session, client.epoch, client.player_id, client.server_tick, client.state),
+        std::make_tuple(session_id, first_epoch, player, 600u, HandoffState::Transit));
+    EXPECT_FALSE(deliver(client, begin()));
+    EXPECT_FALSE(deliver(client, begin()));       // a repeat before the map is complete: no ack
+    for (std::size_t i = chunks.size(); i-- > 1;) // reversed, each twice
+        for (int twice = 0; twice < 2; ++twice)
+            EXPECT_FALSE(deliver(client, frame(Type::MapChunk, chunks[i])));
+    const std::optional<Writer> ack = deliver(client, frame(Type::MapChunk, chunks[0]));
+    EXPECT_EQ(client.pending, sector);
+    ASSERT_TRUE(ack); // transition, target sector, revision, blob CRC
+    // clang-format off
+    EXPECT_EQ(ack->bytes, test::with(Bytes(24), {{0, 8, trip}, {8, 8, target}, {16, 4, sector.revision},
+                                                 {20, 4, crc32(sector.encode())}}));
+    // clang-format on
+    // Every later chunk, and a repeated begin, acknowledges again.
+    EXPECT_EQ(deliver(client, frame(Type::MapChunk, chunks[1]))->bytes, ack->bytes);
+    EXPECT_EQ(deliver(client, begin())->bytes, ack->bytes);
+
+    HandoffClient aborted = client, lower = client;
+    EXPECT_FALSE(deliver(aborted, abort(2)));
+    EXPECT_EQ(std::tie(aborted.state, aborted.epoch, aborted.transition, aborted.target_sector,
+                       aborted.pending),
+              std::make_tuple(HandoffState::Aborted, next_epoch, 0ull, 0ull, std::nullopt));
+
+    // The player radius 14418 lies between wire steps of 256: 57 * 256 clears the pillar, and
+    // so does 256 * hypot(56, 6) = 14418.4 off its corner. Flags 4..7 raise tick_event.
+    Player spawn = spawn_at(17 * cell + 57 * 256, 16 * cell + cell / 2),
+           corner = spawn_at(17 * cell + 56 * 256, 17 * cell + 1536);
+    spawn.yaw = 16384, spawn.vx = -512, spawn.ammo = 55, spawn.boost = 4, spawn.tick_event = true;
+    deliver(lower, commit({{47, 1, 3}}, 0, corner));
+    EXPECT_EQ(lower.spawn, corner);
+    EXPECT_FALSE(deliver(client, commit({{47, 1, 7}}, 0, spawn)));
+    EXPECT_EQ(std::tie(client.state, client.committed, client.pending, client.spawn, client.epoch,
+                       client.server_tick, client.transition, client.target_sector),
+              std::make_tuple(HandoffState::Active, sector, std::nullopt, spawn, next_epoch, 1234u,
+                              0ull, 0ull));
+    EXPECT_FALSE(client.acknowledge());
+
+    // An abort with a sector committed stays in it, one epoch on: the old epoch is stale.
+    deliver(client, begin(trip + 1, 300, 7, 901, next_epoch));
+    EXPECT_EQ(client.state, HandoffState::Transit);
+    deliver(client, abort(3, 0, 16, trip + 1, 7));
+    EXPECT_EQ(std::tie(client.state, client.epoch, client.committed),
+              std::make_tuple(HandoffState::Active, 7u, sector));
+    EXPECT_FALSE(deliver(client, begin(trip + 2, 300, 9, 902, next_epoch)));
+    EXPECT_EQ(client.transition, 0u);
+
+    // Early chunks replay only for the current epoch and session; before the Welcome nothing
+    // is checked, not even the session.
+    HandoffClient early;
+    for (const Writer& chunk : chunks) deliver(early, frame(Type::MapChunk, chunk));
+    deliver(early, frame(Type::MapChunk, chunks[0], first_epoch,
+                         {{40, 1, chunks[0].bytes[40] ^ 1u}}, 0, 3)); // would conflict if replayed
+    EXPECT_EQ(early.early_chunks.size(), chunks.size() + 1);
+    deliver(early, welcome());
+    ASSERT_TRUE(deliver(early, begin()));
+    EXPECT_TRUE(early.pending == sector && early.early_chunks.empty());
+
+    std::vector<Bytes> rest{frame(Type::MapChunk, chunks[0], next_epoch)}; // never replayed
+    for (std::size_t i = 1; i < chunks.size(); ++i)
+        rest.push_back(frame(Type::MapChunk, chunks[i]));
+    HandoffClient lost = after(rest);
+    EXPECT_FALSE(deliver(lost, begin()));
+    EXPECT_TRUE(!lost.pending && !lost.assembly.received[0] && lost.assembly.received[1]);
+}
+
+// The viewer's id hashes to the slot of id 16: the duplicate check must probe past it.
+constexpr std::uint32_t epoch = 4, viewer = 1003;
+
+// A snapshot of `count` entities, the viewer first.
+Snapshot snapshot(std::uint32_t id, std::size_t count) {
+    Snapshot s{
+        id, 300 + id, 12, 3, viewer, epoch, 0xABCDEF0123ull, std::vector<ReplicatedEntity>(count)};
+    for (std::uint32_t i = 0; i < count; ++i) s.entities[i].id = i == 0 ? viewer : i;
+    return s;
+}
+
+auto fields(const Snapshot& s) {
+    return std::make_tuple(s.id, s.tick, s.input_ack, s.revision, s.viewer, s.epoch, s.sector,
+                           s.entities);
+}
+
+auto view(const SnapshotAssembly& a) {
+    std::vector<std::tuple<std::uint32_t, decltype(fields({})), double, std::vector<bool>>> all;
+    for (const auto& [id, p] : a.partials) {
+        std::vector<bool> filled;
+        for (const auto& slot : p.parts) filled.push_back(slot.has_value());
+        all.emplace_back(id, fields(p.snapshot), p.received, filled);
+    }
+    return std::make_pair(a.last, all);
+}
+
+Bytes part(const Snapshot& s, std::size_t index, const Fields& set = {},
+           std::uint32_t header_epoch = epoch, std::size_t size = 0) {
+    return frame(Type::SnapshotPart, snapshot_part_payloads(s)[index], header_epoch, set, size);
+}
+
+std::optional<Snapshot> ingest(SnapshotAssembly& assembly, const Bytes& bytes, double now = 1.0) {
+    Reader reader(bytes);
+    const Header header = read_header(reader);
+    return assembly.ingest(header, reader, now);
+}
+
+TEST(SnapshotAssembly, RefusedPartsNameTheirCauseAndChangeNothing) {
+    SnapshotAssembly started, second_only, aged, crowded, late_start, twice_start;
+    for (std::uint32_t id : {6u, 3u}) ingest(started, part(snapshot(id, 30), 0));
+    ingest(second_only, part(snapshot(7, 60), 1));
+    ingest(aged, part(snapshot(1, 30), 0), 0.0); // aged out at 0.3: refusals must not expire it
+    for (std::uint32_t id : {2u, 4u, 5u}) ingest(aged, part(snapshot(id, 30), 0), 0.15);
+    for (std::uint32_t id : {2u, 4u, 5u, 6u}) ingest(crowded, part(snapshot(id, 30), 0), 0.15);
+    Snapshot late = snapshot(2, 30), twice = snapshot(6, 30), one_twice = snapshot(9, 2);
+    std::swap(late.entities[0], late.entities[25]); // the viewer only in the second part
+    twice.entities[27].id = 4;                      // entity 4 in both parts
+    one_twice.entities[1].id = viewer;
+    ingest(late_start, part(late, 0));
+    ingest(twice_start, part(twice, 1));
+
+    const std::string invalid = "invalid snapshot part", mixed = "inconsistent snapshot parts",
+                      dup = "duplicate entity identity";
+    // clang-format off
+    std::vector<std::tuple<const SnapshotAssembly*, Bytes, std::string, double>> cases = {
+        {&started, part(snapshot(6, 2), 0, {{28, 2, 0}}, epoch, 32), invalid, 1.0},
+        {&started, part(snapshot(6, 2), 0, {}, epoch, 31), "truncated packet", 1.0},
+        {&started, part(snapshot(6, 30), 1, {}, epoch + 1), mixed, 1.0}, {&aged, part(one_twice, 0), dup, 0.3},
+        {&second_only, part(snapshot(7, 60), 1), "duplicate snapshot part", 1.0},
+        {&late_start, part(late, 1), "invalid snapshot interest set", 1.0},
+        {&twice_start, part(twice, 0), dup, 1.0}, {&crowded, part(one_twice, 0), dup, 0.3},
+        {&aged, part(snapshot(2, 30), 1, {{4, 4, 0}}), mixed, 0.3},
+    };
+    // clang-format on
+    // (entities, part, offset, width, value) against `started`: revision, sector, viewer 0;
+    // entity count 0, 1 or 3 of 2; index 1 of 1; part count 0 or 17; then fields that differ
+    // from the first part: tick, input_ack, revision, sector, viewer, part count.
+    const std::tuple<std::size_t, std::size_t, test::Field, std::string> edits[] = {
+        // clang-format off
+        {2, 0, {12, 4, 0}, invalid}, {2, 0, {16, 8, 0}, invalid}, {2, 0, {24, 4, 0}, invalid},
+        {2, 0, {28, 2, 0}, invalid}, {2, 0, {28, 2, 1}, invalid}, {2, 0, {28, 2, 3}, invalid},
+        {2, 0, {30, 1, 1}, invalid}, {2, 0, {31, 1, 0}, invalid}, {2, 0, {31, 1, 17}, invalid},
+        {2, 0, {32 + 40 + 22, 1, 19}, "invalid entity record id=1 kind=19 weapon=1 x=131072 y=131072 flags=1"},
+        {30, 1, {4, 4, 1}, mixed}, {30, 1, {8, 4, 1}, mixed}, {30, 1, {12, 4, 1}, mixed},
+        {30, 1, {16, 8, 1}, mixed}, {30, 1, {24, 4, 1001}, mixed}, {30, 1, {31, 1, 3}, mixed},
+        // clang-format on
+    };
+    for (const auto& [count, index, field, message] : edits)
+        cases.emplace_back(&started, part(snapshot(6, count), index, {field}), message, 1.0);
+    for (const auto& [start, bytes, message, now] : cases) {
+        SnapshotAssembly assembly = *start;
+        EXPECT_EQ(test::error_of([&] { ingest(assembly, bytes, now); }), message);
+        EXPECT_TRUE(view(assembly) == view(*start)) << message;
+    }
+}
+
+TEST(SnapshotAssembly, CompletionOrderStalenessCapAndExpiry) {
+    SnapshotAssembly assembly;
+    ASSERT_EQ(snapshot_part_payloads(snapshot(9, 23))[0].bytes.size(), 32u + 23 * 40);
+    std::optional<Snapshot> got = ingest(assembly, part(snapshot(9, 23), 0)); // one part is all
+    EXPECT_TRUE(got && fields(*got) == fields(snapshot(9, 23)));
+    EXPECT_TRUE(view(assembly) == view(SnapshotAssembly{{}, 9}));
+    Snapshot big = snapshot(10, 368); // 16 parts in reverse, the epoch from the header
+    for (std::size_t i = 16; i-- > 1;) ASSERT_FALSE(ingest(assembly, part(big, i, {}, 11)));
+    got = ingest(assembly, part(big, 0, {}, 11));
+    big.epoch = 11;
+    EXPECT_TRUE(got && fields(*got) == fields(big));
+    // Ids up to 2^31 behind the last, with wrap-around, are dropped unread.
+    const auto before = view(assembly);
+    for (std::uint32_t id : {10u, 9u, 10u + 0x80000000u})
+        EXPECT_FALSE(ingest(assembly, part(snapshot(id, 1), 0))) << id;
+    EXPECT_TRUE(view(assembly) == before);
+    EXPECT_TRUE(ingest(assembly, part(snapshot(9u + 0x80000000u, 1), 0)));
+    assembly.last = 0xFFFFFFFFu;
+    EXPECT_TRUE(ingest(assembly, part(snapshot(0, 1), 0)));
+    EXPECT_FALSE(ingest(assembly, part(snapshot(0xFFFFFFF0u, 1), 0)));
+
+    SnapshotAssembly capped; // at most four partials: the smallest id goes
+    for (std::uint32_t id : {10u, 3u, 7u, 12u, 20u}) ingest(capped, part(snapshot(id, 30), 0));
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, partial] : capped.partials) ids.push_back(id);
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{7, 10, 12, 20}));
+    EXPECT_FALSE(ingest(capped, part(snapshot(3, 30), 1))); // starts over, pushing out 7
+    EXPECT_FALSE(capped.partials.contains(7));
+
+    SnapshotAssembly aging, young; // a partial lives 0.2 s
+    for (auto* a : {&aging, &young}) ingest(*a, part(snapshot(8, 30), 0), 1.0);
+    EXPECT_TRUE(ingest(young, part(snapshot(8, 30), 1), 1.125));
+    EXPECT_FALSE(ingest(aging, part(snapshot(8, 30), 1), 1.25)); // evicted, then started anew
+    const auto& anew = aging.partials.at(8);
+    EXPECT_TRUE(anew.received == 1.25 && !anew.parts[0] && anew.parts[1]);
+    ingest(aging, part(snapshot(9, 30), 0), 1.1);
+    ingest(aging, part(snapshot(11, 30), 0), 1.5); // sweeps every aged partial, not only its own
+    EXPECT_FALSE(aging.partials.contains(8) || aging.partials.contains(9));
+}
+
+} // namespace
+} // namespace kestrel
