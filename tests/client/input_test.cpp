@@ -290,30 +290,33 @@ std::vector<Input> sent(const Outgoing& out) {
 }
 
 TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
-    RunState state = with_session();
-    const std::pair<KeyState, std::uint16_t> held[] = {
-        {holding({Key::Space, Key::LeftCtrl}), 0x10}, // one fire bit
-        {holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift, Key::Q, Key::E}), 0xC6F},
-        {holding({Key::F2, Key::F3}), 2 * 4096}, // the first held cache key wins
-        {holding({Key::F4, Key::F1}), 1 * 4096},
-        {holding({Key::F4}), 4 * 4096}};
-    for (const auto& [keys, buttons] : held) EXPECT_EQ(tick_buttons(state, keys), buttons);
-    state.panel = Panel::crew; // no cache choice with a panel open
-    EXPECT_EQ(tick_buttons(state, holding({Key::F2, Key::W})), 0x1);
     KeyState mouse;
     mouse.left_mouse = mouse.right_mouse = true;
-    EXPECT_EQ(tick_buttons(state, mouse), 0);
-    state.mouse_captured = true;
-    EXPECT_EQ(tick_buttons(state, mouse), 0x30);
-    state.focused = false;
-    EXPECT_EQ(tick_buttons(state, holding({Key::W, Key::Space})), 0);
-    // Automation ignores the keyboard and the focus; portal walking outranks combat.
-    state.config.auto_combat = true;
-    EXPECT_EQ(tick_buttons(state, holding({Key::S})), 0x10);
-    state.approach = true;
-    EXPECT_EQ(tick_buttons(state, {}), 0x51);
-    state.config.auto_portal = true;
-    EXPECT_EQ(tick_buttons(state, holding({Key::Space})), 0x41);
+    // The first held cache key wins, but not with a panel open; the mouse only while captured;
+    // automation ignores the keyboard and the focus, and portal walking outranks combat.
+    const struct {
+        KeyState keys;
+        std::uint16_t buttons;
+        bool panel = false, captured = false, unfocused = false, combat = false, approach = false,
+             portal = false;
+    } cases[] = {
+        // clang-format off
+        {holding({Key::Space, Key::LeftCtrl}), 0x10},
+        {holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift, Key::Q, Key::E}), 0xC6F},
+        {holding({Key::F2, Key::F3}), 2 * 4096}, {holding({Key::F4, Key::F1}), 1 * 4096},
+        {holding({Key::F4}), 4 * 4096}, {holding({Key::F2, Key::W}), 0x1, true}, {mouse, 0},
+        {mouse, 0x30, false, true}, {holding({Key::W, Key::Space}), 0, false, true, true},
+        {holding({Key::S}), 0x10, false, false, true, true}, {{}, 0x51, false, false, true, true, true},
+        {holding({Key::Space}), 0x41, false, false, true, true, true, true}};
+    // clang-format on
+    for (const auto& c : cases) {
+        RunState state = with_session();
+        state.panel = c.panel ? Panel::crew : Panel::none;
+        std::tie(state.mouse_captured, state.focused, state.config.auto_combat, state.approach,
+                 state.config.auto_portal) =
+            std::make_tuple(c.captured, !c.unfocused, c.combat, c.approach, c.portal);
+        EXPECT_EQ(tick_buttons(state, c.keys), c.buttons) << c.buttons;
+    }
 }
 
 TEST(Input, SteeringByArrowsPortalAndCombat) {
@@ -382,7 +385,7 @@ TEST(Input, SteeringByArrowsPortalAndCombat) {
     EXPECT_EQ(fight({}), std::make_pair(500.0f, false));
 }
 
-TEST(Input, PayloadScheduleAndRepeats) {
+TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     RunState state = with_session();
     // The latency of 34 ms rounds up to 2 ticks.
     std::tie(state.server_tick_base, state.last_snapshot_time, state.next_tick_time,
@@ -422,22 +425,20 @@ TEST(Input, PayloadScheduleAndRepeats) {
     away.handoff.state = HandoffState::Transit; // out of game the schedule stays at now
     run_input_ticks(away, 7.5, {});
     EXPECT_TRUE(away.next_tick_time == 7.5 && away.outbox.empty());
-}
 
-TEST(Input, StampsPausesDemoAndAFullQueue) {
-    RunState state = with_session();
+    RunState stalled = with_session();
     // A 200 ms stall, then this frame finds two ticks due.
-    std::tie(state.server_tick_base, state.last_snapshot_time, state.next_tick_time) =
+    std::tie(stalled.server_tick_base, stalled.last_snapshot_time, stalled.next_tick_time) =
         std::make_tuple(300, 10.0, 10.2);
-    run_input_ticks(state, 10.25, {});
-    ASSERT_EQ(state.outbox.size(), 2u);
-    EXPECT_EQ(sent(state.outbox[1]), (std::vector<Input>{{1, 309, 128, 0}, {2, 310, 128, 0}}));
-    run_input_tick(state, 10.3, 200, 0, {}); // a tick_base behind the last stamp
-    EXPECT_EQ(sent(state.outbox.back()).back().tick, 311u);
-    state.prediction.reset(state.prediction.predicted());
-    state.last_tick = 0xFFFFFFFF; // a stamp that wrapped around counts as newer
-    run_input_tick(state, 10.3, 5, 0, {});
-    EXPECT_EQ(state.last_tick, 5u);
+    run_input_ticks(stalled, 10.25, {});
+    ASSERT_EQ(stalled.outbox.size(), 2u);
+    EXPECT_EQ(sent(stalled.outbox[1]), (std::vector<Input>{{1, 309, 128, 0}, {2, 310, 128, 0}}));
+    run_input_tick(stalled, 10.3, 200, 0, {}); // a tick_base behind the last stamp
+    EXPECT_EQ(sent(stalled.outbox.back()).back().tick, 311u);
+    stalled.prediction.reset(stalled.prediction.predicted());
+    stalled.last_tick = 0xFFFFFFFF; // a stamp that wrapped around counts as newer
+    run_input_tick(stalled, 10.3, 5, 0, {});
+    EXPECT_EQ(stalled.last_tick, 5u);
 
     RunState quiet = with_session();
     quiet.last_snapshot_time = 1.0;
