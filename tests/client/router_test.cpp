@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "session/handoff_messages.h"
@@ -28,12 +29,15 @@ std::string stats(const RunStats& t) {
 
 // What a refused or ignored packet must leave exactly as it was.
 auto view(const RunState& s) {
-    return std::make_tuple(s.handoff.epoch, s.handoff.state, s.handoff.committed, s.handoff.spawn,
-                           s.assembly.partials.size(), stats(s.stats), s.banner_until,
-                           s.hit_marker_until, s.next_tick_time, s.panel, s.credentials, s.status,
-                           s.status_sequence, s.adventure, s.expedition, s.radar_contacts.size(),
-                           s.outbox.size(), s.sounds.size(), s.remotes.samples().size(),
-                           s.prediction.predicted(), s.server_tick_base, s.input_paused);
+    return std::make_tuple(
+        s.handoff.epoch, s.handoff.state, s.handoff.committed, s.handoff.spawn,
+        s.handoff.server_tick, s.assembly.last, s.assembly.partials.size(), stats(s.stats),
+        s.banner_text, s.banner_until, s.hit_marker_until, s.damage_flash_until, s.next_tick_time,
+        s.last_snapshot_time, s.panel, s.last_summary_run, s.credentials, s.status,
+        s.status_sequence, s.adventure, s.expedition, s.radar_contacts.size(),
+        s.attack_times.size(), s.outbox.size(), s.sounds.size(), s.remotes.samples().size(),
+        s.prediction.predicted(), s.prediction.reconciles(), s.server_tick_base, s.last_sequence,
+        s.last_tick, s.input_paused);
 }
 
 ReplicatedEntity thing(std::uint32_t id, std::uint8_t kind, double cell_x, double cell_y) {
@@ -391,27 +395,20 @@ TEST_F(Router, ExpeditionVoteSummaryAndCrewCode) {
     EXPECT_EQ(state.expedition.vote_ticks, 10);
 
     // A new crew code becomes the party and is saved; the same one again saves nothing.
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path dir = pattern;
+    const std::string path = testing::TempDir() + "kestrel-router-" + std::to_string(getpid());
     state.credentials.token[0] = 0x5A;
-    state.profile_path = (dir / "profile.bin").string();
+    state.profile_path = path;
     e.crew_code = "CREW7";
     offer(301, false, 0);
     EXPECT_EQ(state.credentials.party, "CREW7");
     std::ifstream file(state.profile_path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
-    std::filesystem::remove(state.profile_path);
+    std::filesystem::remove(path);
     offer(302, false, 0);
-    EXPECT_FALSE(std::filesystem::exists(state.profile_path));
-    // A failed save changes nothing (as root a read-only directory is still writable).
-    std::ofstream(dir / "plain") << "x";
-    state.profile_path = (dir / "plain" / "profile.bin").string();
-    e.sequence = 303;
-    e.crew_code = "OTHER";
+    EXPECT_FALSE(std::filesystem::exists(path));
+    state.profile_path = path + "/missing/profile.bin"; // a failed save changes nothing
+    std::tie(e.sequence, e.crew_code) = std::make_tuple(303, "OTHER");
     expect(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
