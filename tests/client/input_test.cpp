@@ -178,6 +178,11 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
         EXPECT_TRUE(press(offline, key).empty());
     EXPECT_FALSE(offline.text_entry.active);
 
+    state.mouse_captured = true;
+    EXPECT_EQ(press(state, Key::Escape), PlatformActions{release}); // the mouse first
+    EXPECT_TRUE(state.running && !state.mouse_captured && press(state, Key::Escape).empty());
+    EXPECT_FALSE(state.running);
+
     SoundMixer mixer;
     for (Kind kind : {Kind::toggle_music, Kind::toggle_effects, Kind::music_volume})
         apply_audio_action(mixer, {kind, "", 0.1f});
