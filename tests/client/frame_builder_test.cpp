@@ -161,8 +161,8 @@ TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
     state.attack_times = {{3, 8.5}, {4, 8.4}};
     state.death_times = {{9, 2.0}, {1, 2.0}};
     prune_contacts(state, 10.0);
-    EXPECT_EQ(std::tie(state.attack_times, state.death_times),
-              std::make_tuple(Times{{3, 8.5}}, Times{}));
+    EXPECT_EQ(std::make_tuple(state.radar_contacts.size(), state.attack_times, state.death_times),
+              std::make_tuple(std::size_t{2}, Times{{3, 8.5}}, Times{}));
 
     push(state, {{1, 100}, {9, 0}, {10, 100}, {12, 100}}, 5.0);
     state.death_times = {{10, 1.0}, {11, 1.0}}; // 10 is alive again, 11 is gone

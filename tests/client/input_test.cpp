@@ -236,6 +236,7 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(std::tie(state.credentials.name, state.credentials.party),
               std::make_tuple("SCOUTX9", "CREW_7"));
     EXPECT_EQ(saved(state.profile_path), state.credentials.write().bytes);
+    EXPECT_EQ(commands(state), std::vector<Bytes>{join_command("SCOUTX9", "CREW_7")});
     state.outbox.clear();
     press(state, Key::P);
     for (int i = 0; i < 8; ++i) press(state, Key::Backspace, 10.0, true); // held: repeats count
@@ -263,6 +264,7 @@ TEST(Input, FocusMouseAndTurning) {
     RunState state = with_session();
     state.focused = false;
     handle_focus_gained(state);
+    EXPECT_TRUE(state.focused);
     EXPECT_EQ(handle_left_mouse_down(state), (PlatformActions{{Kind::capture_mouse, "", 0}}));
     state.yaw = 65000;
     handle_mouse_motion(state, 30);
@@ -277,8 +279,9 @@ TEST(Input, FocusMouseAndTurning) {
     EXPECT_FALSE(state.focused || state.mouse_captured);
     state.config.hidden = true;
     EXPECT_TRUE(handle_left_mouse_down(state).empty());
-    state.config.has_window = false;
-    EXPECT_TRUE(handle_focus_lost(state).empty());
+    std::tie(state.config.hidden, state.config.has_window, state.focused) =
+        std::make_tuple(false, false, true);
+    EXPECT_TRUE(handle_left_mouse_down(state).empty() && handle_focus_lost(state).empty());
     handle_quit(state);
     EXPECT_FALSE(state.running);
 }

@@ -182,17 +182,19 @@ TEST_F(Router, GuardsStaleEpochsAndProfileErrors) {
 TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     state.credentials.name = "ALICE";
     admit();
-    EXPECT_EQ(std::make_tuple(state.outbox.at(0).type, state.outbox.at(0).payload.bytes,
-                              state.outbox.size(), state.handoff.state),
-              std::make_tuple(Type::Profile, state.credentials.write().bytes, std::size_t{1},
-                              HandoffState::Transit));
+    const auto sent = [&] {
+        const Outgoing& o = state.outbox.at(0);
+        return std::make_tuple(state.outbox.size(), o.type, o.payload.bytes, o.channel, o.reliable);
+    };
+    EXPECT_EQ(sent(), std::make_tuple(1u, Type::Profile, state.credentials.write().bytes, 0, true));
+    EXPECT_EQ(state.handoff.state, HandoffState::Transit);
     state.handoff.committed = sector; // in transit no snapshot is applied, even with a sector
     expect(part0(snapshot(1)), 1, "no error");
     state.handoff.committed.reset();
     state.outbox.clear();
     begin(trip, sector, next_epoch, 2.0);
-    EXPECT_EQ(std::make_pair(state.outbox.size(), state.outbox.at(0).type), // with the last chunk
-              std::make_pair(std::size_t{1}, Type::TransitionAck));
+    EXPECT_EQ(sent(), std::make_tuple(1u, Type::TransitionAck, // with the last chunk
+                                      state.handoff.acknowledge()->bytes, 0, true));
 
     // Leftovers of the old epoch that the commit must clear.
     state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
