@@ -1,25 +1,28 @@
-// The option parser in-process, the real client binary for what ends the process (--help,
-// the error line, the summary of a short run), and the checks and summary at a run's end.
+// Options, the binary's own output, the run's end and the profile below the real client.
 #include "client/options.h"
 
 #include <gtest/gtest.h>
 
-#include "client/defaults.h"
-#include "client/run_stats.h"
-#include "tests/support/errors.h"
-#include "tests/support/process.h"
-
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "client/defaults.h"
+#include "client/profile.h"
+#include "client/run_stats.h"
+#include "tests/support/errors.h"
+#include "tests/support/process.h"
 
 namespace kestrel {
 namespace {
 
 using Args = std::vector<std::string>;
 
-// "no error" and the parsed options, or the message of whatever the parse or the run-mode
-// check threw (the conversion's own exceptions included). Arguments are separated by '|'.
+// "no error" (and the options), or what the parse or the run-mode check threw; '|' separates.
 std::string parse(const std::string& line, Options* parsed = nullptr) {
     Args args{"client"};
     for (std::size_t from = 0, bar = 0; bar != std::string::npos; from = bar + 1)
@@ -36,28 +39,24 @@ std::string parse(const std::string& line, Options* parsed = nullptr) {
     return "no error";
 }
 
-const std::string range = "option out of range",
+const std::string range = "option out of range", value = "missing option value",
                   headless = "headless mode cannot capture GPU frames",
                   server = "-s requires IPv4-address-or-hostname:port (1..65535)";
 
 TEST(CommandLine, RefusedArgumentsEndWithTheirMessage) {
+    // clang-format off
     std::vector<std::pair<std::string, std::string>> cases = {
-        {"--bogus", "missing option value"}, // the last argument, even when unknown
-        {"--headless|--frames", "missing option value"},
-        {"--bogus|1", "unknown option --bogus"},
-        {"--Headless|x", "unknown option --Headless"},
-        {"--demo=1|x", "unknown option --demo=1"},
-        {"|x", "unknown option "},
+        {"--bogus", value}, {"--headless|--frames", value}, // the last argument, even unknown
+        {"--bogus|1", "unknown option --bogus"}, {"--Headless|x", "unknown option --Headless"},
+        {"--demo=1|x", "unknown option --demo=1"}, {"|x", "unknown option "},
         {"--capture-wormhole|w.png|--headless", headless}, // after parsing, headless first
         {"--headless|--demo|--require-commits|1", "demo cannot commit network transitions"},
         {"--demo|--require-commits|1|--headless|--capture|x.png", headless},
         {"--headless|--capture|x.png|--frames|0", range},
         {"--capture|x.png|--capture||--headless", "no error"}, // the last one wins
-        {"--capture||--capture|x.png|--headless", headless},
-        {"--port|abc", "stoul"},
-        {"--port|", "stoul"},
-        {"--port|-", "stoul"},
-        {"--port|80 ", range}}; // characters after the digits
+        {"--capture||--capture|x.png|--headless", headless}, {"--port|abc", "stoul"},
+        {"--port|", "stoul"}, {"--port|-", "stoul"}, {"--port|80 ", range}};
+    // clang-format on
     for (const char* value :
          {":7777", "10.0.0.5:", "10.0.0.5:77:77", "10.0.0.5 :7777", "10.0.0.5:77a7", "10.0.0.5", "",
           "host\t:7777", "host:7777 ", "h\n:1", "h\r:1", "::", ":0"})
@@ -90,71 +89,60 @@ TEST(CommandLine, AcceptedValuesLandInTheirFields) {
                               "p.bin", "c.png", "w.png"));
     EXPECT_TRUE(o.hidden && o.auto_combat && o.auto_portal && !o.demo && !o.headless);
     ASSERT_EQ(parse("--demo|--headless|--name|ab-c_d!|--party|****", &o), "no error");
-    EXPECT_TRUE(o.demo && o.headless);
-    EXPECT_EQ(std::tie(o.host, o.port, o.weapon, o.name, o.party),
-              std::make_tuple(std::string(default_server_host), 7777u, 1u, "ABC_D", ""));
-    parse("--name|abcdefghijklmnopqrst|--party|abcdefghijklmnop|-s|h:007777", &o);
-    EXPECT_EQ(std::tie(o.name, o.party, o.host, o.port),
-              std::make_tuple("ABCDEFGHIJKLMNOP", "ABCDEFGHIJKL", "h", 7777u));
-    parse("--host|--headless", &o); // values, not flags
-    EXPECT_EQ(std::tie(o.host, o.headless), std::make_tuple("--headless", false));
+    EXPECT_EQ(
+        std::tie(o.host, o.port, o.weapon, o.name, o.party, o.demo, o.headless),
+        std::make_tuple(std::string(default_server_host), 7777u, 1u, "ABC_D", "", true, true));
+    // Values, not flags; names and codes cut to their fields; -l replaces host and port.
+    const std::pair<const char*, std::tuple<std::string, std::string, std::string, unsigned, bool>>
+        runs[] = {{"--name|abcdefghijklmnopqrst|--party|abcdefghijklmnop|-s|h:007777",
+                   {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKL", "h", 7777, false}},
+                  {"--host|--headless", {"", "", "--headless", 7777, false}},
+                  {"-s|h:5|-l|--host|far", {"", "", "far", 7777, false}},
+                  {"--port|9|--host|far|-l", {"", "", "127.0.0.1", 7777, false}}};
+    for (const auto& [line, expected] : runs) {
+        parse(line, &(o = Options{}));
+        EXPECT_EQ(std::tie(o.name, o.party, o.host, o.port, o.headless), expected) << line;
+    }
     // --help as a flag would end the process: in a child, so that the test sees it.
     EXPECT_EXIT(std::exit(parse("--name|--help", &o) == "no error" && o.name == "HELP" ? 7 : 8),
                 testing::ExitedWithCode(7), "");
-    parse("-s|h:5|-l|--host|far", &o);
-    EXPECT_EQ(std::tie(o.host, o.port), std::make_tuple("far", 7777u));
-    parse("--port|9|--host|far|-l", &o);
-    EXPECT_EQ(std::tie(o.host, o.port), std::make_tuple("127.0.0.1", 7777u));
 }
 
 TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
-    const auto client = [](const Args& args) {
-        return test::run(KESTREL_CLIENT_BIN, args, std::chrono::seconds(30));
-    };
     const std::string usage =
         "client [-l] [-s IP:PORT] [--host " + std::string(default_server_host) +
         "] [--port 7777] [--demo] [--hidden] [--headless] [--frames N] [--seconds N] "
         "[--auto-combat] [--latency-ms 0..150] [--auto-portal] [--require-commits N] "
         "[--drop-every N] [--name NAME] [--party CODE] [--profile-file PATH] "
         "[--capture file.png] [--capture-wormhole file.png]\n";
+    RunStats stats; // every counter but the frames stays 0 in a headless demo
+    stats.frames = 1;
+    const std::string zero = summary_line(stats, 0, 0, 0, 0.0);
     // --help ends the run at once: nothing after it is looked at, no run-mode check is made,
-    // but an earlier error wins.
+    // but an earlier error wins. -l after --host replaces the unresolvable name.
     const std::tuple<Args, int, std::string, std::string> runs[] = {
         {{"--help"}, 0, usage, ""},
         {{"--help", "--frames", "0", "-x"}, 0, usage, ""},
         {{"--headless", "--capture", "x.png", "--help"}, 0, usage, ""},
         {{"--frames", "0", "--help"}, 1, "", "client: " + range + "\n"},
         {{"-s", "nohost", "--help"}, 1, "", "client: " + server + "\n"},
-        {{"--port", "abc"}, 1, "", "client: stoul\n"},
         {{"--headless", "-l", "--host", "no-such-host.invalid", "--frames", "1"},
          1,
          "",
-         "client: cannot resolve server no-such-host.invalid\n"}};
+         "client: cannot resolve server no-such-host.invalid\n"},
+        {{"--headless", "--host", "no-such-host.invalid", "-l", "--frames", "1"}, 0, zero, ""}};
     for (const auto& [args, status, out, err] : runs) {
-        const test::Outcome outcome = client(args);
+        const test::Outcome outcome = test::run(KESTREL_CLIENT_BIN, args, std::chrono::seconds(30));
         EXPECT_EQ(std::tie(outcome.status, outcome.out, outcome.err), std::tie(status, out, err));
     }
-    test::Outcome outcome = client({"--demo", "--headless", "--seconds", "1"});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.err, "");
-    RunStats stats; // every counter but the frames stays 0 in a headless demo
-    stats.frames = 1;
-    const std::string zero = summary_line(stats, 0, 0, 0, 0.0);
-    const std::size_t tail = zero.find(" commits=");
-    ASSERT_EQ(outcome.out.rfind("Client stopped: frames=", 0), 0u) << outcome.out;
-    EXPECT_EQ(outcome.out.substr(outcome.out.find(" commits=")), zero.substr(tail));
-    // -l after --host replaces the unresolvable name with the loopback address.
-    outcome = client({"--headless", "--host", "no-such-host.invalid", "-l", "--frames", "1"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.out, zero);
+    const test::Outcome demo = test::run(
+        KESTREL_CLIENT_BIN, {"--demo", "--headless", "--seconds", "1"}, std::chrono::seconds(30));
+    EXPECT_EQ(std::tie(demo.status, demo.err), std::make_tuple(0, ""));
+    ASSERT_EQ(demo.out.rfind("Client stopped: frames=", 0), 0u) << demo.out;
+    EXPECT_EQ(demo.out.substr(demo.out.find(" commits=")), zero.substr(zero.find(" commits=")));
 }
 
-TEST(RunStats, SummaryLineWithDefaultStreamFormatting) {
-    EXPECT_EQ(summary_line(RunStats{}, 0, 0, 0, 0.0),
-              "Client stopped: frames=0 commits=0 hits=0 damage=0 pickups=0 respawns=0 "
-              "enemy_shots=0 rewards=0 projectile_snapshots=0 initial_items=0 enemy_span_x=0 "
-              "enemy_span_y=0 bank=0 unlocked=0 snapshots=0 reconciliations=0 "
-              "largest_correction=0\n");
+TEST(RunStats, SummaryLineAndTheChecksAtTheEnd) {
     RunStats stats{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1.5f, 0.1234567f, 4294967295u};
     // unlocked is a byte; 65 would print as 'A' if it reached the stream as a char.
     EXPECT_EQ(summary_line(stats, 4000000000u, 65, 18446744073709551615ull, 0.25),
@@ -166,26 +154,90 @@ TEST(RunStats, SummaryLineWithDefaultStreamFormatting) {
     stats.enemy_span_x = 30.0f;
     stats.enemy_span_y = 1234567.0f;
     const std::string line = summary_line(stats, 0, 255, 0, 1.0 / 3.0);
-    EXPECT_NE(line.find(" enemy_span_x=30 enemy_span_y=1.23457e+06 "), std::string::npos) << line;
-    EXPECT_NE(line.find(" unlocked=255 "), std::string::npos) << line;
+    EXPECT_NE(line.find(" enemy_span_x=30 enemy_span_y=1.23457e+06 bank=0 unlocked=255 "),
+              std::string::npos)
+        << line;
     EXPECT_NE(line.find(" largest_correction=0.333333\n"), std::string::npos) << line;
-}
 
-TEST(RunStats, RunEndChecksCommitsFirstThenASnapshotForTimedNetworkRuns) {
     const std::string commits = "required sector commits not reached",
                       snapshots = "no complete authoritative snapshots received", none = "no error";
-    // commits, snapshots, require_commits, demo, seconds; the failure.
+    // commits, snapshots, require_commits, demo, seconds: commits first, then a snapshot.
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
         cases[] = {{0, 0, 0, false, 0, none},      {3, 1, 3, false, 10, none},
                    {2, 5, 3, false, 0, commits},   {2, 5, 2, false, 0, none},
                    {0, 0, 0, false, 5, snapshots}, {0, 0, 0, true, 5, none},
                    {0, 0, 1, false, 5, commits}};
     for (const auto& [commit_count, snapshot_count, required, demo, seconds, failure] : cases) {
-        RunStats stats;
-        stats.commits = commit_count;
-        stats.snapshots = snapshot_count;
+        std::tie(stats.commits, stats.snapshots) = std::tie(commit_count, snapshot_count);
         EXPECT_EQ(test::error_of([&] { check_run_end(stats, required, demo, seconds); }), failure);
     }
+}
+
+namespace fs = std::filesystem;
+
+Bytes read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void write_file(const fs::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+TEST(Profile, RecordsOptionsSavesAndPaths) {
+    std::string pattern = (fs::temp_directory_path() / "kestrel-profile-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr); // a directory of its own
+    const fs::path dir = pattern;
+    const std::string path = (dir / "profile.bin").string();
+    Credentials stored{{}, "ALICE", "CREW9", 3};
+    for (std::size_t i = 0; i < 16; ++i) stored.token[i] = std::uint8_t(0xA0 + i);
+    // Lower-case name, empty name, bad party, colour out of range: the defaults with the
+    // token kept; a zero token is redrawn; the file is rewritten at once.
+    for (const auto& [offset, value, zero_token] :
+         {std::tuple{16, '\0', false}, {33, '-', false}, {44, '\5', false}, {44, '\11', true}}) {
+        Credentials original = stored;
+        if (zero_token) original.token = {};
+        Bytes bytes = original.write().bytes;
+        bytes[offset] = std::uint8_t(value);
+        write_file(path, bytes);
+        const Credentials credentials = set_up_profile(path, "", "");
+        Credentials expected;
+        expected.token = zero_token ? credentials.token : stored.token;
+        EXPECT_EQ(credentials, expected) << offset;
+        EXPECT_NE(credentials.token, Credentials{}.token);
+        EXPECT_EQ(read_file(path), expected.write().bytes);
+    }
+    write_file(path, stored.write().bytes); // options replace only what they name
+    Credentials credentials = set_up_profile(path, "BOB_2", "");
+    EXPECT_EQ(std::tie(credentials.token, credentials.name, credentials.party),
+              std::make_tuple(stored.token, "BOB_2", "CREW9"));
+    credentials.party = "NEWCREW";
+    EXPECT_EQ(set_up_profile(path, "", "NEWCREW"), credentials);
+    EXPECT_EQ(read_file(path), credentials.write().bytes);
+    EXPECT_NE(complete_profile({}, "", "").token, complete_profile({}, "", "").token);
+    EXPECT_EQ(load_profile(""), Credentials{});
+    EXPECT_NO_THROW(save_profile("", stored)); // memory-only
+    EXPECT_NE(set_up_profile("", "", "").token, Credentials{}.token);
+    EXPECT_EQ(test::error_of([&] { save_profile((dir / "missing/p.bin").string(), stored); }),
+              "cannot save profile");
+    EXPECT_EQ(test::error_of([&] { set_up_profile((dir / "missing/p.bin").string(), "BOB", ""); }),
+              "cannot save profile");
+    // A file cannot be renamed over a non-empty directory: the platform's own text.
+    fs::create_directories(dir / "occupied" / "inside");
+    const std::string refused =
+        test::error_of([&] { save_profile((dir / "occupied").string(), stored); });
+    EXPECT_TRUE(refused != "no error" && refused != "cannot save profile" && !refused.empty());
+    EXPECT_TRUE(fs::is_directory(dir / "occupied" / "inside"));
+
+    const std::string data = (dir / "data").string();
+    ASSERT_EQ(setenv("XDG_DATA_HOME", data.c_str(), 1), 0); // where SDL puts it
+    EXPECT_EQ(fs::path(resolve_profile_path(false, "")),
+              fs::path(data) / "Lanternfox" / "Duskhollow" / "profile.bin");
+    for (bool headless : {true, false})
+        EXPECT_EQ(resolve_profile_path(headless, "/x/p.bin"), "/x/p.bin");
+    unsetenv("XDG_DATA_HOME");
+    fs::remove_all(dir);
 }
 
 } // namespace

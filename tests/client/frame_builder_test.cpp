@@ -9,14 +9,13 @@ namespace kestrel {
 namespace {
 
 constexpr std::int32_t cell = 65536;
+using Times = std::map<std::uint32_t, double>;
 const AudioView speakers{true, true, true, 1, 1};
 
 Player at(double x, double y, std::uint16_t health = 100) {
     Player player;
-    player.id = 1;
-    player.x = static_cast<std::int32_t>(x * cell);
-    player.y = static_cast<std::int32_t>(y * cell);
-    player.health = health;
+    std::tie(player.id, player.x, player.y, player.health) =
+        std::make_tuple(1, std::int32_t(x * cell), std::int32_t(y * cell), health);
     return player;
 }
 
@@ -38,10 +37,8 @@ void push(RunState& state, std::vector<std::pair<std::uint32_t, std::uint16_t>> 
     Snapshot snapshot{1, 1, 0, 0, 1, 0, 0, {}};
     for (const auto& [id, health] : all) {
         ReplicatedEntity e;
-        e.id = id;
-        e.x = e.y = 4 * cell;
-        e.health = health;
-        e.kind = 2;
+        std::tie(e.id, e.x, e.y, e.health, e.kind) =
+            std::make_tuple(id, 4 * cell, 4 * cell, health, 2);
         snapshot.entities.push_back(e);
     }
     state.remotes.push(snapshot, now);
@@ -68,32 +65,27 @@ TEST(FrameBuilder, StatusLineFollowsTheConnectionAndTheAudio) {
     mixer.music_on = false;
     mixer.effects_volume = 0.9f;
     // Rounded to the nearest percent; a switched-off channel reads 0 whatever its volume.
-    const std::tuple<double, AudioView, const char*> lines[] = {
-        {10.5, speakers, "MUSIC [ ] 100% SFX - + 100%"}, // exactly 0.5 s: still connected
-        {10.5, {true, true, true, 0.666f, 0.25f}, "MUSIC [ ] 67% SFX - + 25%"},
-        {10.5, {true, false, true, 0.666f, 0.3f}, "MUSIC [ ] 0% SFX - + 30%"},
-        {10.5, {true, true, false, 0.5f, 0.8f}, "MUSIC [ ] 50% SFX - + 0%"},
-        {10.5, audio_view(mixer), "MUSIC [ ] 0% SFX - + 90%"},
-        {10.5, AudioView{}, "AUDIO UNAVAILABLE"},
-        {10.51, speakers, "AWAITING SERVER"},
-        {10.51, AudioView{}, "AWAITING SERVER"}};
+    // clang-format off
+    const std::tuple<double, AudioView, const char*> lines[] = { // exactly 0.5 s: still connected
+        {10.5, speakers, "MUSIC [ ] 100% SFX - + 100%"}, {10.5, {true, true, true, 0.666f, 0.25f}, "MUSIC [ ] 67% SFX - + 25%"},
+        {10.5, {true, false, true, 0.666f, 0.3f}, "MUSIC [ ] 0% SFX - + 30%"}, {10.5, {true, true, false, 0.5f, 0.8f}, "MUSIC [ ] 50% SFX - + 0%"},
+        {10.5, audio_view(mixer), "MUSIC [ ] 0% SFX - + 90%"}, {10.5, AudioView{}, "AUDIO UNAVAILABLE"},
+        {10.51, speakers, "AWAITING SERVER"}, {10.51, AudioView{}, "AWAITING SERVER"}};
+    // clang-format on
     for (const auto& [now, audio, line] : lines)
         EXPECT_EQ(build_frame(state, now, audio).status_line, line);
 
     state.config.demo = true; // the seven sample entities replace whatever was sampled
     push(state, {{1, 100}, {40, 100}}, 0.0);
     frame = build_frame(state, 30.0, speakers);
-    EXPECT_TRUE(frame.local_preview);
-    EXPECT_EQ(frame.status_line, "WASD / ARROWS / CLICK"); // never "AWAITING SERVER"
-    // x, y, z, yaw, id, health, type, kind, marked, death_age, timer, state
-    EXPECT_EQ(frame.entities,
-              (std::vector<DrawEntity>{{4.5f, 3.5f, 0, 0, 2, 100, 1, 1, 0, 100.0f, 0, 0},
-                                       {5.5f, 2.5f, 0, 0, 3, 250, 8, 2, 0, 100.0f, 0, 0},
-                                       {3.7f, 3.0f, 0, 0, 4, 1, 9, 6, 0, 100.0f, 0, 0},
-                                       {4.5f, 4.0f, 0, 0, 6, 25, 11, 8, 0, 100.0f, 0, 0},
-                                       {5.0f, 1.5f, 0, 0, 7, 100, 12, 9, 0, 100.0f, 0, 0},
-                                       {3.2f, 1.8f, 0, 0, 8, 100, 13, 10, 0, 100.0f, 0, 3},
-                                       {4.5f, 2.0f, 0, 0, 5, 0, 1, 5, 0, 100.0f, 6, 0}}));
+    EXPECT_TRUE(frame.local_preview && frame.status_line == "WASD / ARROWS / CLICK");
+    // clang-format off
+    EXPECT_EQ(frame.entities, (std::vector<DrawEntity>{ // x, y, z, yaw, id, health, type, kind,
+        {4.5f, 3.5f, 0, 0, 2, 100, 1, 1, 0, 100.0f, 0, 0}, {5.5f, 2.5f, 0, 0, 3, 250, 8, 2, 0, 100.0f, 0, 0},
+        {3.7f, 3.0f, 0, 0, 4, 1, 9, 6, 0, 100.0f, 0, 0}, {4.5f, 4.0f, 0, 0, 6, 25, 11, 8, 0, 100.0f, 0, 0},
+        {5.0f, 1.5f, 0, 0, 7, 100, 12, 9, 0, 100.0f, 0, 0}, {3.2f, 1.8f, 0, 0, 8, 100, 13, 10, 0, 100.0f, 0, 3},
+        {4.5f, 2.0f, 0, 0, 5, 0, 1, 5, 0, 100.0f, 6, 0}})); // marked, death_age, timer, state
+    // clang-format on
 }
 
 TEST(FrameBuilder, CameraBlendsTheLastTickAndFallsBackInsideWalls) {
@@ -121,17 +113,13 @@ TEST(FrameBuilder, CameraBlendsTheLastTickAndFallsBackInsideWalls) {
 TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
     RunState state = playing();
     Player me = at(5.5, 5.5, 37);
-    me.ammo = 12;
-    me.weapon = 3;
+    std::tie(me.ammo, me.weapon) = std::make_tuple(12, 3);
     state.prediction.reset(me);
-    state.panel = Panel::navigation;
-    state.navigation_selection = 5;
     state.text_entry = {true, TextEntry::Field::name, "ACE", ""};
-    state.hit_marker_until = 20.0;
-    state.damage_flash_until = 19.0;
-    state.banner_until = 21.0;
-    state.banner_text = "SALVAGE +5";
-    state.last_shot_time = 19.91;
+    std::tie(state.panel, state.navigation_selection, state.hit_marker_until,
+             state.damage_flash_until, state.banner_until, state.banner_text,
+             state.last_shot_time) =
+        std::make_tuple(Panel::navigation, 5, 20.0, 19.0, 21.0, "SALVAGE +5", 19.91);
     Frame frame = build_frame(state, 20.0, speakers);
     EXPECT_EQ(frame.player, me);
     EXPECT_EQ(std::tie(frame.health, frame.ammo, frame.weapon, frame.expedition_panel,
@@ -145,26 +133,24 @@ TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
     state.last_shot_time = 19.95;
     state.text_entry.active = false;
     frame = build_frame(state, 20.0, speakers);
-    EXPECT_TRUE(frame.muzzle_flash);
-    EXPECT_EQ(frame.notice, "");
+    EXPECT_TRUE(frame.muzzle_flash && frame.notice.empty());
     EXPECT_EQ(build_frame(state, 20.5, speakers).recoil, 0.0f);
 
-    const RunState connecting;
-    EXPECT_EQ(music_level(connecting), 0.055f);
-    EXPECT_EQ(music_level(state), 0.13f);
+    const float calm = music_level(state);
     state.status.remaining = 3;
-    EXPECT_EQ(music_level(state), 0.23f);
+    const float fight = music_level(state);
     state.prediction.reset(at(5.5, 5.5, 0));
-    EXPECT_EQ(music_level(state), 0.07f);
+    const float dead = music_level(state);
     state.handoff.state = HandoffState::Transit;
-    EXPECT_EQ(music_level(state), 0.055f);
+    EXPECT_EQ(std::make_tuple(music_level(RunState{}), calm, fight, dead, music_level(state)),
+              std::make_tuple(0.055f, 0.13f, 0.23f, 0.07f, 0.055f));
 }
 
 TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
     RunState state = playing();
-    state.radar_contacts[7] = {RadarBlip{3, 4, 0}, 8.5};  // exactly 1.5 s old
-    state.radar_contacts[2] = {RadarBlip{6, 7, 0}, 9.75}; // 0.25 s
-    state.radar_contacts[5] = {RadarBlip{1, 1, 0}, 8.4};  // too old
+    state.radar_contacts = {{7, {RadarBlip{3, 4, 0}, 8.5}}, // exactly 1.5 s old
+                            {2, {RadarBlip{6, 7, 0}, 9.75}},
+                            {5, {RadarBlip{1, 1, 0}, 8.4}}}; // too old
     const Frame frame = build_frame(state, 10.0, speakers);
     ASSERT_EQ(frame.blips.size(), 2u);
     EXPECT_EQ(
@@ -175,9 +161,8 @@ TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
     state.attack_times = {{3, 8.5}, {4, 8.4}};
     state.death_times = {{9, 2.0}, {1, 2.0}};
     prune_contacts(state, 10.0);
-    EXPECT_EQ(state.radar_contacts.size(), 2u);
-    EXPECT_EQ(state.attack_times, (std::map<std::uint32_t, double>{{3, 8.5}}));
-    EXPECT_TRUE(state.death_times.empty());
+    EXPECT_EQ(std::make_tuple(state.radar_contacts.size(), state.attack_times, state.death_times),
+              std::make_tuple(std::size_t{2}, Times{{3, 8.5}}, Times{}));
 
     push(state, {{1, 100}, {9, 0}, {10, 100}, {12, 100}}, 5.0);
     state.death_times = {{10, 1.0}, {11, 1.0}}; // 10 is alive again, 11 is gone
@@ -187,14 +172,13 @@ TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
     EXPECT_EQ(
         std::make_tuple(drawn[0].death_age, drawn[1].death_age, drawn[0].marked, drawn[1].marked),
         std::make_tuple(0.0f, 100.0f, 1, 0)); // attacked 0.2 s and exactly 0.25 s ago
-    EXPECT_EQ(state.death_times, (std::map<std::uint32_t, double>{{9, 5.0}}));
-    EXPECT_EQ(state.attack_times,
-              (std::map<std::uint32_t, double>{{9, 4.8}, {10, 4.75}, {20, 3.5}}));
+    EXPECT_EQ(std::tie(state.death_times, state.attack_times),
+              std::make_tuple(Times{{9, 5.0}}, Times{{9, 4.8}, {10, 4.75}, {20, 3.5}}));
     drawn = build_frame(state, 5.25, speakers).entities; // the death time is kept
     EXPECT_EQ(std::make_tuple(drawn[0].death_age, drawn[0].marked), std::make_tuple(0.25f, 0));
     state.death_times = {{9, 2.0}, {10, 2.0}, {11, 2.0}};
     prune_contacts(state, 6.0); // as a frame would leave it
-    EXPECT_EQ(state.death_times, (std::map<std::uint32_t, double>{{9, 2.0}}));
+    EXPECT_EQ(state.death_times, (Times{{9, 2.0}}));
 }
 
 } // namespace

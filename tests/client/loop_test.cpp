@@ -1,11 +1,16 @@
-// The platform side of a loop iteration: how long it sleeps, and that a key command leaves
-// before the transport is serviced, so a commit routed in the same iteration cannot restamp
-// it with the new epoch. A real ENet host on loopback plays the server.
+// The platform side of the client: loop pacing, a key command keeping its epoch, the latency
+// queue and the music file, on real ENet hosts on loopback and the real generated file.
 #include "client/loop.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "client/router.h"
 #include "session/handoff_messages.h"
@@ -17,27 +22,21 @@ namespace kestrel {
 namespace {
 
 TEST(Loop, PacingSleepsOnlyWithoutAVisibleWindow) {
-    struct Case {
-        bool headless;
-        bool hidden;
-        std::uint32_t ms;
-    };
-    for (const Case c : {Case{true, false, 1}, Case{false, true, 8}, Case{false, false, 0}}) {
+    for (const auto& [headless, hidden, ms] :
+         {std::tuple{true, false, 1u}, {false, true, 8u}, {false, false, 0u}}) {
         RunConfig config;
-        config.headless = c.headless;
-        config.hidden = c.hidden;
-        EXPECT_EQ(pacing_delay_ms(config), c.ms) << c.headless << c.hidden;
+        std::tie(config.headless, config.hidden) = std::tie(headless, hidden);
+        EXPECT_EQ(pacing_delay_ms(config), ms) << headless << hidden;
     }
 }
 
+// A key pressed while a commit arrives leaves before the transport is serviced, so the
+// commit routed in the same iteration cannot restamp it with the new epoch.
 TEST(Loop, AKeyCommandKeepsTheEpochItWasPressedIn) {
-    constexpr std::uint64_t session = 0x1122334455667788;
-    constexpr std::uint32_t old_epoch = 3;
-    constexpr std::uint32_t new_epoch = 4;
-    constexpr std::uint64_t trip = 7;
+    constexpr std::uint64_t session = 0x1122334455667788, trip = 7;
+    constexpr std::uint32_t old_epoch = 3, new_epoch = 4;
     ASSERT_TRUE(SDL_Init(SDL_INIT_EVENTS)) << SDL_GetError();
     ASSERT_EQ(enet_initialize(), 0);
-
     const int port = test::free_udp_port();
     ENetAddress address{};
     enet_address_set_host(&address, "127.0.0.1");
@@ -56,31 +55,23 @@ TEST(Loop, AKeyCommandKeepsTheEpochItWasPressedIn) {
             enet_host_service(network.host, &event, 5);
         }
         ASSERT_NE(client, nullptr);
-
-        // Welcomed and in a handoff whose map is complete: the commit is all that is left.
-        RunState state;
+        RunState state; // welcomed, with the map complete: the commit is all that is left
         state.config.has_transport = true;
         std::ostringstream lines;
         const Sector sector = generate(900, std::uint64_t{0x5EED}, {});
-        const auto deliver = [&](Type type, const Writer& payload, std::uint32_t epoch,
-                                 std::uint8_t channel) {
-            const Bytes bytes = packet(type, session, 1, epoch, payload);
+        const auto deliver = [&](Type type, const Writer& payload, std::uint8_t channel) {
+            const Bytes bytes = packet(type, session, 1, old_epoch, payload);
             Reader reader(bytes);
             route(state, read_header(reader), reader, channel, 1.0, lines);
         };
-        deliver(Type::Welcome, welcome_payload(42, 600, 9), old_epoch, 0);
+        deliver(Type::Welcome, welcome_payload(42, 600, 9), 0);
         deliver(Type::TransitionBegin, transition_begin_payload(trip, sector.id, new_epoch, 300),
-                old_epoch, 0);
-        for (const Writer& chunk : map_chunks(trip, sector))
-            deliver(Type::MapChunk, chunk, old_epoch, 2);
+                0);
+        for (const Writer& chunk : map_chunks(trip, sector)) deliver(Type::MapChunk, chunk, 2);
         state.outbox.clear();
-
-        // The commit is on its way when G (ping) is pressed.
         Player spawn = zero_player();
-        spawn.id = 42;
-        spawn.weapon = 1;
-        spawn.health = 100;
-        spawn.x = spawn.y = 0x28000;
+        std::tie(spawn.id, spawn.weapon, spawn.health, spawn.x, spawn.y) =
+            std::make_tuple(42, 1, 100, 0x28000, 0x28000);
         const Bytes commit =
             packet(Type::TransitionCommit, session, 2, new_epoch,
                    transition_commit_payload(trip, sector.id, new_epoch, 1234, spawn));
@@ -88,11 +79,9 @@ TEST(Loop, AKeyCommandKeepsTheEpochItWasPressedIn) {
         enet_host_flush(server);
         SDL_Event key{};
         key.type = SDL_EVENT_KEY_DOWN;
-        key.key.scancode = SDL_SCANCODE_G;
+        key.key.scancode = SDL_SCANCODE_G; // ping
         key.key.down = true;
         ASSERT_TRUE(SDL_PushEvent(&key)) << SDL_GetError();
-
-        // The service routes like the main loop's: each message, then what it queued.
         handle_events_then_service(state, nullptr, &network, nullptr, 1.0, [&] {
             for (int i = 0; i < 500 && state.handoff.epoch != new_epoch; ++i) {
                 if (enet_host_service(network.host, &event, 5) <= 0 ||
@@ -106,8 +95,7 @@ TEST(Loop, AKeyCommandKeepsTheEpochItWasPressedIn) {
         });
         EXPECT_EQ(lines.str(), "Committed sector 900 epoch 4\n");
         enet_host_flush(network.host);
-
-        std::optional<Header> ping; // and the command code after it
+        std::optional<Header> ping;
         for (int i = 0; i < 500 && !ping; ++i) {
             if (enet_host_service(server, &event, 5) <= 0 || event.type != ENET_EVENT_TYPE_RECEIVE)
                 continue;
@@ -117,12 +105,63 @@ TEST(Loop, AKeyCommandKeepsTheEpochItWasPressedIn) {
             if (header.type == Type::ClientCommand && reader.u8() == 3) ping = header;
         }
         ASSERT_TRUE(ping.has_value());
-        EXPECT_EQ(ping->session, session);
-        EXPECT_EQ(ping->epoch, old_epoch);
+        EXPECT_EQ(std::tie(ping->session, ping->epoch), std::tie(session, old_epoch));
+
+        // The latency queue, against a peer that never answers: at most the 40 ms worth of
+        // packets (sent 10 ms apart, released each iteration) ever wait.
+        Network delayed("127.0.0.1", static_cast<std::uint32_t>(test::free_udp_port()), 40);
+        const HandoffClient handoff;
+        std::size_t most = 0;
+        for (int i = 0; i < 40; ++i) {
+            if (i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            delayed.send(Type::InputCommands, Writer{{7, 0, 0, 0}}, handoff, 0, false);
+            delayed.release_due();
+            EXPECT_TRUE(i > 0 || delayed.pending_queue.size() == 1u); // held back, not due yet
+            most = std::max(most, delayed.pending_queue.size());
+        }
+        EXPECT_TRUE(most >= 1 && most <= 5) << most;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        delayed.release_due();
+        EXPECT_TRUE(delayed.pending_queue.empty());
     }
     enet_host_destroy(server);
     enet_deinitialize();
     SDL_Quit();
+}
+
+// Mono 16-bit PCM at 24000 Hz that loops without a seam: no silent tenth of a second, ends
+// included, and the last sample leads into the first as neighbours do.
+TEST(MusicFile, Mono16BitPcmAt24000HzThatLoopsWithoutASeam) {
+    std::ifstream file(std::filesystem::path(KESTREL_CLIENT_BIN).parent_path() / "audio" /
+                           "space-shooter.wav",
+                       std::ios::binary);
+    const Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    ASSERT_GE(bytes.size(), 44u);
+    Writer header{{'R', 'I', 'F', 'F'}};
+    header.u32(std::uint32_t(bytes.size() - 8));
+    for (std::uint32_t word : {0x45564157u, 0x20746D66u, 16u, 0x10001u, 24000u, 48000u, 0x100002u,
+                               0x61746164u, std::uint32_t(bytes.size() - 44)})
+        header.u32(word);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 44), header.bytes);
+    std::vector<float> s;
+    for (std::size_t at = 44; at + 1 < bytes.size(); at += 2)
+        s.push_back(static_cast<std::int16_t>(bytes[at] | bytes[at + 1] << 8) / 32768.0f);
+    const auto rms = [&](std::size_t from, std::size_t count) {
+        double sum = 0;
+        for (std::size_t i = from; i < from + count; ++i) sum += s[i] * s[i];
+        return std::sqrt(sum / static_cast<double>(count));
+    };
+    const double seconds = static_cast<double>(s.size()) / 24000.0;
+    EXPECT_TRUE(seconds >= 16.0 && seconds <= 32.0) << seconds;
+    float peak = 0;
+    for (float sample : s) peak = std::max(peak, std::abs(sample));
+    EXPECT_LE(peak, 0.95f);
+    EXPECT_GT(rms(0, s.size()), 0.05);
+    const std::size_t tenth = 2400;
+    for (std::size_t from = 0; from + tenth <= s.size(); from += tenth)
+        EXPECT_GT(rms(from, tenth), 0.01) << "at " << from / 24000.0 << " s";
+    EXPECT_GT(std::min(rms(0, tenth), rms(s.size() - tenth, tenth)), 0.03);
+    EXPECT_LT(std::abs(s.back() - s.front()), 0.1f);
 }
 
 } // namespace

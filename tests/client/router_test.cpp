@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "session/handoff_messages.h"
@@ -22,48 +23,37 @@ namespace {
 constexpr std::uint64_t session_id = 0x1122334455667788, trip = 0xABCD0001;
 constexpr std::uint32_t first_epoch = 3, next_epoch = 4, player = 42, commit_tick = 1234;
 
+std::string stats(const RunStats& t) {
+    return summary_line(t, 0, 0, 0, 0);
+}
+
 // What a refused or ignored packet must leave exactly as it was.
 auto view(const RunState& s) {
-    const RunStats& t = s.stats;
     return std::make_tuple(
         s.handoff.epoch, s.handoff.state, s.handoff.committed, s.handoff.spawn,
-        s.handoff.server_tick, s.assembly.last, s.assembly.partials.size(), t.commits, t.hits,
-        t.damage, t.pickups, t.respawns, t.enemy_shots, t.rewards, t.projectile_snapshots,
-        t.initial_items, t.enemy_span_x, t.enemy_span_y, t.snapshots, s.banner_text, s.banner_until,
-        s.hit_marker_until, s.damage_flash_until, s.next_tick_time, s.last_snapshot_time, s.panel,
-        s.last_summary_run, s.credentials, s.status, s.status_sequence, s.adventure, s.expedition,
-        s.radar_contacts.size(), s.attack_times.size(), s.outbox.size(), s.sounds.size(),
-        s.remotes.samples().size(), s.prediction.predicted(), s.prediction.reconciles(),
-        s.server_tick_base, s.last_sequence, s.last_tick, s.input_paused);
+        s.handoff.server_tick, s.assembly.last, s.assembly.partials.size(), stats(s.stats),
+        s.banner_text, s.banner_until, s.hit_marker_until, s.damage_flash_until, s.next_tick_time,
+        s.last_snapshot_time, s.panel, s.last_summary_run, s.credentials, s.status,
+        s.status_sequence, s.adventure, s.expedition, s.radar_contacts.size(),
+        s.attack_times.size(), s.outbox.size(), s.sounds.size(), s.remotes.samples().size(),
+        s.prediction.predicted(), s.prediction.reconciles(), s.server_tick_base, s.last_sequence,
+        s.last_tick, s.input_paused);
 }
 
 ReplicatedEntity thing(std::uint32_t id, std::uint8_t kind, double cell_x, double cell_y) {
-    ReplicatedEntity entity;
-    entity.id = id;
-    entity.kind = kind;
-    entity.x = static_cast<std::int32_t>(cell_x * 256) << 8; // what the wire keeps
-    entity.y = static_cast<std::int32_t>(cell_y * 256) << 8;
-    entity.flags = 1;
-    if (kind == 4) entity.height = 128;
-    return entity;
+    ReplicatedEntity e; // at positions the wire keeps
+    std::tie(e.id, e.kind, e.x, e.y, e.height) =
+        std::make_tuple(id, kind, std::int32_t(cell_x * 256) << 8, std::int32_t(cell_y * 256) << 8,
+                        kind == 4 ? 128 : 0);
+    return e;
 }
 
 Writer combat(std::uint8_t kind, std::uint16_t value, std::uint32_t subject = 77,
               std::uint16_t x = 0x0480, std::uint16_t y = 0x0240) {
     Writer out;
-    out.u32(0xDEADBEEF);
-    out.u32(subject);
-    out.u16(x);
-    out.u16(y);
-    out.u8(kind);
-    out.u8(0);
+    for (std::uint32_t word : {0xDEADBEEFu, subject, x | std::uint32_t(y) << 16}) out.u32(word);
+    out.u16(kind);
     out.u16(value);
-    return out;
-}
-
-Writer bytes(std::vector<std::uint8_t> content) {
-    Writer out;
-    out.bytes = std::move(content);
     return out;
 }
 
@@ -88,12 +78,8 @@ class Router : public ::testing::Test {
     }
     Player spawn() const {
         Player spawn = zero_player();
-        spawn.id = player;
-        spawn.x = sector.spawn_x << 8;
-        spawn.y = sector.spawn_y << 8;
-        spawn.yaw = 16384;
-        spawn.health = 100;
-        spawn.weapon = 2;
+        std::tie(spawn.id, spawn.x, spawn.y, spawn.yaw, spawn.health, spawn.weapon) =
+            std::make_tuple(player, sector.spawn_x << 8, sector.spawn_y << 8, 16384, 100, 2);
         return spawn;
     }
     void admit() {
@@ -127,11 +113,10 @@ class Router : public ::testing::Test {
         const Sector& played = *state.handoff.committed;
         Snapshot snap{id, commit_tick + id, 0, played.revision, player, 0, played.id, {}};
         snap.entities = {thing(player, 1, 8, 8)};
-        snap.entities[0].health = 100;
         snap.entities.insert(snap.entities.end(), others.begin(), others.end());
         return snap;
     }
-    Bytes first_part(const Snapshot& snap) const {
+    Bytes part0(const Snapshot& snap) const {
         return frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]);
     }
     void apply(const Snapshot& snap, double now = 3.0) {
@@ -157,97 +142,81 @@ TEST_F(Router, GuardsStaleEpochsAndProfileErrors) {
         {Type::ProfileError, 0, 0, "invalid profile error"},
         {Type::ExpeditionState, 1, 0, "invalid expedition channel"}};
     for (const auto& [type, right, size, message] : routes) {
-        const Writer zeros = bytes(std::vector<std::uint8_t>(size));
+        const Writer zeros{Bytes(size)};
         for (std::uint8_t channel = 0; channel < 3; ++channel)
             if (channel != right) expect(frame(type, zeros), channel, message);
         expect(frame(type, zeros, {}, session_id + 1), right, message);
+        // Stale epochs are dropped unread, but a profile error always ends the run.
+        if (type != Type::ProfileError)
+            expect(frame(type, zeros, type == Type::SectorStatus ? next_epoch + 1 : first_epoch),
+                   right, "no error");
     }
     // Everything else belongs to the handoff: chunks on 2, the rest (unknown types too) on 0.
     for (Type type : {Type::Welcome, Type::TransitionBegin, Type::TransitionCommit,
                       Type::TransitionAbort, Type::Hello, Type{11}, Type{200}})
         expect(frame(type, {}), 1, "invalid control channel");
     expect(frame(Type::MapChunk, {}), 0, "invalid control channel");
-    expect(frame(Type{11}, bytes({0, 0, 0})), 0, "no error");
+    expect(frame(Type{11}, Writer{{0, 0, 0}}), 0, "no error");
     expect(frame(Type{11}, {}, {}, 5), 0, "handoff session mismatch");
-    // Combat events must be 16 bytes, sector status records 10, checked before reading.
-    for (std::size_t size : {15, 17}) {
-        const Bytes packet_bytes = frame(Type::CombatEvent, bytes(std::vector<std::uint8_t>(size)));
-        Reader reader(packet_bytes);
-        const Header header = read_header(reader);
-        EXPECT_ANY_THROW(route(state, header, reader, 0, 1.0, out));
-        EXPECT_EQ(reader.position, header_size);
-        expect(packet_bytes, 0, "invalid combat event");
-    }
-    for (std::size_t size : {9, 11})
-        expect(frame(Type::SectorStatus, bytes(std::vector<std::uint8_t>(size))), 1,
-               "invalid sector status channel");
     Writer padded = combat(1, 0);
     padded.bytes[13] = 1;
     for (const Writer& payload : {combat(0, 0), combat(31, 0), padded})
         expect(frame(Type::CombatEvent, payload), 0, "invalid combat kind");
-    // Stale epochs are dropped unread, but a profile error always ends the run.
-    expect(frame(Type::SnapshotPart, {}, first_epoch), 1, "no error");
-    expect(frame(Type::MapPatch, {}, first_epoch), 0, "no error");
-    expect(frame(Type::CombatEvent, combat(0, 0), first_epoch), 0, "no error");
-    expect(frame(Type::SectorStatus, bytes(std::vector<std::uint8_t>(10)), next_epoch + 1), 1,
-           "no error");
-    expect(frame(Type::AdventureState, {}, first_epoch), 1, "no error");
-    expect(frame(Type::ExpeditionState, {}, first_epoch), 1, "no error");
+    // Combat events must be 16 bytes, sector status records 10.
+    for (std::size_t size : {15, 17}) {
+        expect(frame(Type::CombatEvent, Writer{Bytes(size)}), 0, "invalid combat event");
+        expect(frame(Type::SectorStatus, Writer{Bytes(size - 6)}), 1,
+               "invalid sector status channel");
+    }
     const std::string unloadable = "Cannot load the saved profile";
-    expect(frame(Type::ProfileError, bytes({2}), first_epoch), 0, unloadable);
-    expect(frame(Type::ProfileError, bytes({0})), 0, unloadable);
-    expect(frame(Type::ProfileError, bytes({255})), 0, unloadable);
-    expect(frame(Type::ProfileError, bytes({1})), 0,
+    const std::pair<Bytes, std::uint32_t> errors[] = {{{2}, first_epoch}, {{0}, 0}, {{255}, 0}};
+    for (const auto& [payload, epoch] : errors)
+        expect(frame(Type::ProfileError, Writer{payload}, epoch ? epoch : next_epoch), 0,
+               unloadable);
+    expect(frame(Type::ProfileError, Writer{{1}}), 0,
            "This profile is already playing. Close the other client and reconnect.");
-    expect(frame(Type::ProfileError, bytes({1, 0})), 0, "trailing bytes");
+    expect(frame(Type::ProfileError, Writer{{1, 0}}), 0, "trailing bytes");
     expect(frame(Type::ProfileError, {}), 0, "truncated packet");
 }
 
 TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     state.credentials.name = "ALICE";
     admit();
-    ASSERT_EQ(state.outbox.size(), 1u);
-    const auto sent = [&](std::size_t i) {
-        const Outgoing& o = state.outbox.at(i);
-        return std::make_tuple(o.type, o.payload.bytes, o.channel, o.reliable);
+    const auto sent = [&] {
+        const Outgoing& o = state.outbox.at(0);
+        return std::make_tuple(state.outbox.size(), o.type, o.payload.bytes, o.channel, o.reliable);
     };
-    EXPECT_EQ(sent(0), std::make_tuple(Type::Profile, state.credentials.write().bytes, 0, true));
+    EXPECT_EQ(sent(), std::make_tuple(1u, Type::Profile, state.credentials.write().bytes, 0, true));
     EXPECT_EQ(state.handoff.state, HandoffState::Transit);
     state.handoff.committed = sector; // in transit no snapshot is applied, even with a sector
-    expect(first_part(snapshot(1)), 1, "no error");
+    expect(part0(snapshot(1)), 1, "no error");
     state.handoff.committed.reset();
     state.outbox.clear();
-
     begin(trip, sector, next_epoch, 2.0);
-    ASSERT_EQ(state.outbox.size(), 1u); // the ack comes with the last chunk
-    EXPECT_EQ(sent(0), std::make_tuple(Type::TransitionAck, state.handoff.acknowledge()->bytes, 0,
-                                       true)); // its bytes are pinned by the handoff tests
+    EXPECT_EQ(sent(), std::make_tuple(1u, Type::TransitionAck, // with the last chunk
+                                      state.handoff.acknowledge()->bytes, 0, true));
 
     // Leftovers of the old epoch that the commit must clear.
     state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
     state.attack_times[5] = state.death_times[6] = 1.0;
     state.input_history.push_back(Input{7, 9, 0, 0});
-    state.last_sequence = 7;
-    state.last_tick = 9;
-    state.status_sequence = 50;
-    state.adventure.sequence = 8;
-    state.expedition.sequence = 4;
-    state.input_paused = true;
+    state.last_sequence = state.last_tick = state.status_sequence = 7;
+    std::tie(state.adventure.sequence, state.expedition.sequence, state.input_paused) =
+        std::make_tuple(8, 4, true);
     deliver(commit(), 0, 5.0);
     deliver(commit(), 0, 6.0); // the same commit again is stale: no second line
     EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
-    EXPECT_EQ(state.stats.commits, 1u);
-    EXPECT_EQ(state.handoff.state, HandoffState::Active);
+    EXPECT_EQ(std::tie(state.handoff.state, state.stats.commits),
+              std::make_tuple(HandoffState::Active, 1u));
     EXPECT_EQ(state.prediction.predicted(), spawn());
     EXPECT_TRUE(state.prediction.pending().empty() && state.input_history.empty());
-    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick, state.status_sequence,
-                       state.server_tick_base, state.yaw, state.input_paused),
-              std::make_tuple(0u, 0u, 0u, commit_tick, 16384.0f, false));
-    EXPECT_EQ(std::tie(state.next_tick_time, state.last_snapshot_time), std::make_tuple(5.0, 5.0));
+    EXPECT_EQ(
+        std::tie(state.last_sequence, state.last_tick, state.status_sequence,
+                 state.server_tick_base, state.yaw, state.input_paused, state.next_tick_time,
+                 state.last_snapshot_time, state.adventure, state.expedition.sequence),
+        std::make_tuple(0u, 0u, 0u, commit_tick, 16384.0f, false, 5.0, 5.0, AdventureState{}, 4u));
     EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
                 state.death_times.empty());
-    EXPECT_EQ(state.adventure, AdventureState{});
-    EXPECT_EQ(state.expedition.sequence, 4u); // survives
 
     // An abort pauses input until the next snapshot and prints nothing.
     out.str("");
@@ -256,9 +225,8 @@ TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     abort_handoff(trip + 1, 4.0);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(std::tie(state.stats.commits, state.handoff.epoch, state.input_paused,
-                       state.last_sequence, state.next_tick_time),
-              std::make_tuple(1u, next_epoch + 1, true, 0u, 4.5));
-    EXPECT_EQ(state.handoff.committed->id, sector.id);
+                       state.last_sequence, state.next_tick_time, state.handoff.committed->id),
+              std::make_tuple(1u, next_epoch + 1, true, 0u, 4.5, sector.id));
     EXPECT_TRUE(state.input_history.empty());
     apply(snapshot(1), 5.0);
     EXPECT_FALSE(state.input_paused);
@@ -266,46 +234,37 @@ TEST_F(Router, AdmissionHandoffCommitAndAbort) {
 
 TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
     play();
-    Snapshot other_sector = snapshot(1), other_revision = snapshot(1), other_viewer = snapshot(1);
-    other_sector.sector += 1;
-    other_revision.revision += 1;
-    other_viewer.viewer = other_viewer.entities[0].id = player + 1;
-    for (const Snapshot& snap : {other_sector, other_revision, other_viewer})
-        expect(first_part(snap), 1, "snapshot world mismatch");
-    ReplicatedEntity low = thing(9, 4, 5, 5);
-    low.height = 127;
-    expect(first_part(snapshot(1, {low})), 1, "projectile altitude mismatch");
-
-    // Spread over two parts: nothing happens until the last one.
+    for (int change = 0; change < 4; ++change) { // sector, revision, viewer; a low projectile
+        Snapshot snap = snapshot(1, {thing(9, 4, 5, 5)});
+        if (change == 0) snap.sector += 1;
+        if (change == 1) snap.revision += 1;
+        if (change == 2) snap.viewer = snap.entities[0].id = player + 1;
+        if (change == 3) snap.entities[1].height = 127;
+        expect(part0(snap), 1,
+               change == 3 ? "projectile altitude mismatch" : "snapshot world mismatch");
+    }
+    // Spread over two parts (assembly is pinned by its own tests).
     std::vector<ReplicatedEntity> others = {thing(20, 2, 3, 5), thing(21, 2, 10, 6),
                                             thing(22, 3, 1, 1), thing(23, 3, 2, 2),
                                             thing(24, 4, 5, 5)};
     for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
     const std::vector<Writer> parts = snapshot_part_payloads(snapshot(1, others));
-    send(Type::SnapshotPart, parts[0], 1, 3.0);
-    EXPECT_EQ(std::make_pair(state.stats.snapshots, state.assembly.partials.size()),
-              std::make_pair(0u, std::size_t{1}));
-    send(Type::SnapshotPart, parts[1], 1, 3.0);
-    const RunStats& t = state.stats;
-    EXPECT_EQ(std::tie(t.snapshots, t.initial_items, t.projectile_snapshots, t.enemy_span_x,
-                       t.enemy_span_y),
-              std::make_tuple(1u, 2u, 1u, 7.0f, 1.0f));
-    EXPECT_EQ(state.prediction.reconciles(), 1u);
-    EXPECT_EQ(state.prediction.predicted(), static_cast<const Player&>(snapshot(1).entities[0]));
-    EXPECT_EQ(state.handoff.spawn, state.prediction.predicted());
-    EXPECT_EQ(std::tie(state.server_tick_base, state.last_snapshot_time),
-              std::make_tuple(commit_tick + 1, 3.0));
-    ASSERT_EQ(state.remotes.samples().size(), 1u);
-    EXPECT_EQ(state.remotes.samples()[0].snapshot.entities.size(), 31u);
+    ASSERT_EQ(parts.size(), 2u);
+    for (const Writer& part : parts) send(Type::SnapshotPart, part, 1, 3.0);
+    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 0, 0, 0, 0, 0, 0, 1, 2, 7.0f, 1.0f, 1}));
+    const Player seen = snapshot(1).entities[0];
+    EXPECT_EQ(std::make_tuple(state.prediction.reconciles(), state.prediction.predicted(),
+                              state.handoff.spawn, state.server_tick_base, state.last_snapshot_time,
+                              state.remotes.samples().size()),
+              std::make_tuple(std::uint64_t{1}, seen, seen, commit_tick + 1, 3.0, std::size_t{1}));
     // Only the first snapshot of the run counts items and enemies.
     apply(snapshot(2, {thing(20, 2, 1, 1), thing(21, 2, 30, 30), thing(22, 3, 1, 1)}), 3.5);
-    EXPECT_EQ(std::tie(t.snapshots, t.initial_items, t.projectile_snapshots, t.enemy_span_x),
-              std::make_tuple(2u, 2u, 1u, 7.0f));
+    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 0, 0, 0, 0, 0, 0, 1, 2, 7.0f, 1.0f, 2}));
 
     // A single enemy has no span; a respawn (dead before, alive now) drops the pending input.
     state.stats = {};
     apply(snapshot(3, {thing(20, 2, 9, 4)}));
-    EXPECT_EQ(std::tie(t.enemy_span_x, t.enemy_span_y), std::make_tuple(0.0f, 0.0f));
+    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
     for (std::uint16_t health : {0, 100}) {
         Player self = spawn();
         self.health = health;
@@ -316,8 +275,9 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
         Snapshot snap = snapshot(4 + health);
         snap.tick = 0;
         apply(snap);
-        EXPECT_EQ(state.prediction.pending().size(), health == 0 ? 0u : 2u);
-        EXPECT_EQ(state.input_history.size(), health == 0 ? 0u : 1u);
+        using Z = std::pair<std::size_t, std::size_t>;
+        EXPECT_EQ(Z(state.prediction.pending().size(), state.input_history.size()),
+                  (health ? Z{2, 1} : Z{0, 0}));
     }
 }
 
@@ -341,27 +301,22 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
     play();
     state.config.has_audio = true;
     for (std::uint8_t kind : {1, 2, 4, 6, 30}) send(Type::CombatEvent, combat(kind, 0), 0, 10.0);
-    const RunStats& t = state.stats;
-    EXPECT_EQ(std::tie(t.hits, t.damage, t.respawns, t.rewards), std::make_tuple(1u, 1u, 1u, 1u));
-    EXPECT_DOUBLE_EQ(state.hit_marker_until, 10.15);
-    EXPECT_DOUBLE_EQ(state.damage_flash_until, 10.3);
+    EXPECT_EQ(std::tie(state.hit_marker_until, state.damage_flash_until),
+              std::make_tuple(10.15, 10.3));
+    // clang-format off
     const std::tuple<std::uint8_t, std::uint16_t, const char*, double> banners[] = {
-        {3, 0x0119, "HEALTH +25", 20.5},
-        {3, 0x0205, "AMMO +5", 20.5},
-        {3, 0x0300, "POWER-UP", 20.5},
-        {19, 12, "SALVAGE +12", 21.5},
-        {20, 1, "OBJECTIVE COMPLETE / SALVAGE +40", 21.5},
-        {21, 300, "SALVAGE BANKED +300", 21.5},
-        {22, 1, "SECRET FOUND / SALVAGE +50", 21.5}};
+        {3, 0x0119, "HEALTH +25", 20.5}, {3, 0x0205, "AMMO +5", 20.5}, {3, 0x0300, "POWER-UP", 20.5},
+        {19, 12, "SALVAGE +12", 21.5}, {20, 1, "OBJECTIVE COMPLETE / SALVAGE +40", 21.5},
+        {21, 300, "SALVAGE BANKED +300", 21.5}, {22, 1, "SECRET FOUND / SALVAGE +50", 21.5}};
+    // clang-format on
     for (const auto& [kind, value, text, until] : banners) {
         send(Type::CombatEvent, combat(kind, value), 0, 20.0);
         EXPECT_EQ(std::tie(state.banner_text, state.banner_until), std::make_tuple(text, until));
     }
-    EXPECT_EQ(t.pickups, 3u);
     send(Type::CombatEvent, combat(5, 0, 77, 0x0100, 0x0100), 0, 30.0);
     send(Type::CombatEvent, combat(5, 0, 77, 0x0480, 0x0240), 0, 31.0); // replaces the first
     send(Type::CombatEvent, combat(7, 0, 78), 0, 32.0);
-    EXPECT_EQ(t.enemy_shots, 2u);
+    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 1, 1, 3, 1, 2, 1, 0, 0, 0, 0, 0}));
     ASSERT_EQ(state.radar_contacts.size(), 1u);
     const auto& [blip, shot] = state.radar_contacts[77];
     EXPECT_EQ(std::make_tuple(blip.x, blip.y, shot), std::make_tuple(4.5f, 2.25f, 31.0));
@@ -381,28 +336,24 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
 TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     play();
     const auto offer = [&](std::uint32_t sequence, std::uint16_t remaining) {
-        SectorStatus status;
-        status.sequence = sequence;
-        status.remaining = remaining;
-        send(Type::SectorStatus, status.write(), 1);
+        send(Type::SectorStatus, SectorStatus{sequence, remaining}.write(), 1);
         return std::make_pair(state.status_sequence, state.status.remaining);
     };
     using P = std::pair<std::uint32_t, std::uint16_t>;
-    EXPECT_EQ(offer(0xFFFFFFF0u, 1), P(0xFFFFFFF0u, 1));
-    EXPECT_EQ(offer(0xFFFFFFF0u, 2), P(0xFFFFFFF0u, 1)); // equal
-    EXPECT_EQ(offer(0xFFFFFF00u, 3), P(0xFFFFFFF0u, 1)); // older
-    EXPECT_EQ(offer(5, 4), P(5, 4));                     // newer across the wrap
-    EXPECT_EQ(offer(5 + 0x80000000u, 5), P(5, 4));       // half a turn away counts as older
-    SectorStatus bad;
-    bad.sequence = 6;
-    Writer bad_bytes = bad.write();
-    bad_bytes.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
-    expect(frame(Type::SectorStatus, bad_bytes), 1, "invalid sector status");
+    // Equal and older are refused; newer across the wrap wins, half a turn away is older.
+    // clang-format off
+    const std::tuple<std::uint32_t, std::uint16_t, P> offers[] = {
+        {0xFFFFFFF0u, 1, {0xFFFFFFF0u, 1}}, {0xFFFFFFF0u, 2, {0xFFFFFFF0u, 1}},
+        {0xFFFFFF00u, 3, {0xFFFFFFF0u, 1}}, {5, 4, {5, 4}}, {5 + 0x80000000u, 5, {5, 4}}};
+    // clang-format on
+    for (const auto& [sequence, remaining, kept] : offers)
+        EXPECT_EQ(offer(sequence, remaining), kept);
+    Writer bad = SectorStatus{6}.write();
+    bad.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
+    expect(frame(Type::SectorStatus, bad), 1, "invalid sector status");
     AdventureState adventure, older;
-    adventure.sequence = 10;
-    adventure.salvage_carried = 7;
-    older.sequence = 9;
-    older.salvage_carried = 1;
+    std::tie(adventure.sequence, adventure.salvage_carried, older.sequence, older.salvage_carried) =
+        std::make_tuple(10, 7, 9, 1);
     send(Type::AdventureState, adventure.write(), 1);
     send(Type::AdventureState, older.write(), 1);
     EXPECT_EQ(state.adventure, adventure);
@@ -416,63 +367,50 @@ TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
 
 TEST_F(Router, ExpeditionVoteSummaryAndCrewCode) {
     play();
+    ExpeditionState e;
     const auto offer = [&](std::uint32_t sequence, bool open, std::uint16_t ticks,
                            std::uint32_t run = 7, std::uint8_t contract = 0) {
-        ExpeditionState e;
-        e.sequence = sequence;
-        e.run_id = run;
-        e.contract_state = contract;
-        e.vote_open = open;
-        e.vote_ticks = ticks;
+        std::tie(e.sequence, e.vote_open, e.vote_ticks, e.run_id, e.contract_state) =
+            std::make_tuple(sequence, open, ticks, run, contract);
         send(Type::ExpeditionState, e.write(), 1);
-        return state.panel;
+        return std::make_tuple(state.panel, state.expedition.sequence, state.last_summary_run);
     };
-    state.panel = Panel::contracts;
-    EXPECT_EQ(offer(100, true, 120), Panel::vote);
-    EXPECT_EQ(state.expedition.vote_ticks, 120);
-    EXPECT_EQ(offer(99, false, 0), Panel::vote);  // older: not accepted
-    EXPECT_EQ(offer(101, false, 0), Panel::none); // the vote is over
-    state.panel = Panel::crew;
-    EXPECT_EQ(offer(102, false, 0), Panel::crew); // other panels stay
-    EXPECT_EQ(offer(103, true, 0), Panel::crew);  // open but without time left
-    // sequence, run, contract state; the panel and the run whose summary was shown.
-    const std::tuple<std::uint32_t, std::uint32_t, std::uint8_t, Panel, std::uint32_t> runs[] = {
-        {201, 7, 1, Panel::vote, 0}, // still running
-        {202, 7, 2, Panel::summary, 7},
-        {203, 7, 2, Panel::vote, 7}, // already shown for run 7
-        {204, 8, 3, Panel::summary, 8},
-        {205, 9, 0, Panel::vote, 8}};
-    for (const auto& [sequence, run, contract, panel, shown] : runs) {
-        state.panel = Panel::none;
-        EXPECT_EQ(offer(sequence, true, 10, run, contract), panel) << sequence;
-        EXPECT_EQ(state.last_summary_run, shown);
+    using T = std::tuple<Panel, std::uint32_t, std::uint32_t>;
+    // The panel before, the offer; the panel, the accepted sequence and the summarised run.
+    // clang-format off
+    const std::tuple<Panel, std::uint32_t, bool, std::uint16_t, std::uint32_t, std::uint8_t, T> offers[] = {
+        {Panel::contracts, 100, true, 120, 7, 0, {Panel::vote, 100, 0}},
+        {Panel::vote, 99, false, 0, 7, 0, {Panel::vote, 100, 0}},   // older: not accepted
+        {Panel::vote, 101, false, 0, 7, 0, {Panel::none, 101, 0}},  // the vote is over
+        {Panel::crew, 102, false, 0, 7, 0, {Panel::crew, 102, 0}},  // other panels stay
+        {Panel::crew, 103, true, 0, 7, 0, {Panel::crew, 103, 0}},   // open, no time left
+        {Panel::none, 201, true, 10, 7, 1, {Panel::vote, 201, 0}},  // still running
+        {Panel::none, 202, true, 10, 7, 2, {Panel::summary, 202, 7}},
+        {Panel::none, 203, true, 10, 7, 2, {Panel::vote, 203, 7}},  // already shown for run 7
+        {Panel::none, 204, true, 10, 8, 3, {Panel::summary, 204, 8}},
+        {Panel::none, 205, true, 10, 9, 0, {Panel::vote, 205, 8}}};
+    // clang-format on
+    for (const auto& [before, sequence, open, ticks, run, contract, after] : offers) {
+        state.panel = before;
+        EXPECT_EQ(offer(sequence, open, ticks, run, contract), after) << sequence;
     }
+    EXPECT_EQ(state.expedition.vote_ticks, 10);
 
     // A new crew code becomes the party and is saved; the same one again saves nothing.
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kestrel-router-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path dir = pattern;
+    const std::string path = testing::TempDir() + "kestrel-router-" + std::to_string(getpid());
     state.credentials.token[0] = 0x5A;
-    state.profile_path = (dir / "profile.bin").string();
-    ExpeditionState e;
-    e.sequence = 301;
+    state.profile_path = path;
     e.crew_code = "CREW7";
-    send(Type::ExpeditionState, e.write(), 1);
+    offer(301, false, 0);
     EXPECT_EQ(state.credentials.party, "CREW7");
     std::ifstream file(state.profile_path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
-    std::filesystem::remove(state.profile_path);
-    e.sequence = 302;
-    send(Type::ExpeditionState, e.write(), 1);
-    EXPECT_FALSE(std::filesystem::exists(state.profile_path));
-    // A failed save changes nothing (as root a read-only directory is still writable).
-    std::ofstream(dir / "plain") << "x";
-    state.profile_path = (dir / "plain" / "profile.bin").string();
-    e.sequence = 303;
-    e.crew_code = "OTHER";
+    std::filesystem::remove(path);
+    offer(302, false, 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    state.profile_path = path + "/missing/profile.bin"; // a failed save changes nothing
+    std::tie(e.sequence, e.crew_code) = std::make_tuple(303, "OTHER");
     expect(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
