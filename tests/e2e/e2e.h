@@ -5,17 +5,13 @@
 
 #include "tests/support/process.h"
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
-#include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace kestrel::test {
 
@@ -45,8 +41,7 @@ struct Server {
 };
 
 struct Match {
-    Outcome client;
-    Outcome server;
+    Outcome client, server;
 };
 
 // The client (or `program`, given the client's arguments) against a server of its own.
@@ -64,12 +59,10 @@ inline Match play(const std::vector<std::string>& server_args,
 // The values of the summary line, by name ("frames", "commits", ...); empty without one.
 inline std::map<std::string, double> summary(const std::string& out) {
     std::map<std::string, double> values;
-    const std::string prefix = "Client stopped: ";
-    const std::size_t start = out.find(prefix);
+    const std::size_t start = out.find("Client stopped: ");
     if (start == std::string::npos) return values;
-    std::istringstream line(out.substr(start + prefix.size(), out.find('\n', start) - start));
-    std::string word;
-    while (line >> word)
+    std::istringstream line(out.substr(start, out.find('\n', start) - start));
+    for (std::string word; line >> word;)
         if (const std::size_t equals = word.find('='); equals != std::string::npos)
             values[word.substr(0, equals)] = std::stod(word.substr(equals + 1));
     return values;

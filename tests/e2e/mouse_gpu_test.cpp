@@ -10,7 +10,6 @@ namespace kestrel::test {
 namespace {
 
 TEST(Mouse, HeldButtonsFireWhileCaptured) {
-    // tools/bootstrap installs xdotool and ctest runs this under xvfb-run.
     ASSERT_TRUE(fs::exists("/usr/bin/xdotool")) << "tools/bootstrap installs xdotool";
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "no X display; run under xvfb-run";
     const auto x = [&](std::vector<std::string> args) {

@@ -26,8 +26,7 @@ namespace kestrel::test {
 
 struct Outcome {
     int status = -1; // exit status; -1 when the process did not exit normally
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 // A fresh directory of this process below the temporary one, removed with its contents.
@@ -52,10 +51,8 @@ class Child {
         // never the user's own, never one a parallel test's client saves to.
         static const TempDir home("kestrel-test-home");
         if (getenv("XDG_DATA_HOME") == nullptr) setenv("XDG_DATA_HOME", home.path.c_str(), 1);
-        std::vector<std::string> words{program};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
+        std::vector<char*> argv{const_cast<char*>(program.c_str())}; // posix_spawn copies them
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         int out_pipe[2];
         int err_pipe[2];
