@@ -1,68 +1,25 @@
 // The mouse buttons fire: the client plays in a visible window on the virtual display,
 // xdotool clicks into it (capturing the mouse) and holds the left, then the right button
-// through real X input events, and the server's --fire-report says which fire bits the
-// input commands carried, run by run.
+// through real X input events; the server's --fire-report tells which fire bits the input
+// commands carried, run by run.
 #include "tests/e2e/e2e.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <thread>
 
 namespace kestrel::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-struct FireRun {
-    unsigned bits = 0;
-    unsigned commands = 0;
-};
-
-// The runs of the server's first client, in the order they arrived.
-std::vector<FireRun> fire_runs(const std::string& out) {
-    std::vector<FireRun> runs;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned client = 0;
-        FireRun run;
-        if (std::sscanf(line.c_str(), "Fire client=%u bits=0x%x commands=%u", &client, &run.bits,
-                        &run.commands) == 3 &&
-            client == 1)
-            runs.push_back(run);
-    }
-    return runs;
-}
-
-std::string find_on_path(const std::string& name) {
-    std::istringstream path(getenv("PATH") != nullptr ? getenv("PATH") : "");
-    std::string dir;
-    while (std::getline(path, dir, ':'))
-        if (std::filesystem::exists(dir + "/" + name)) return dir + "/" + name;
-    return "";
-}
-
 TEST(Mouse, HeldButtonsFireWhileCaptured) {
-    // tools/bootstrap installs xdotool and ctest runs this under xvfb-run, so neither may be
-    // missing where the suite runs.
-    const std::string xdotool = find_on_path("xdotool");
-    ASSERT_FALSE(xdotool.empty()) << "xdotool not found on PATH (tools/bootstrap installs it)";
+    ASSERT_TRUE(fs::exists("/usr/bin/xdotool")) << "tools/bootstrap installs xdotool";
     ASSERT_NE(getenv("DISPLAY"), nullptr) << "no X display; run under xvfb-run";
     const auto x = [&](std::vector<std::string> args) {
-        const Outcome outcome = run(xdotool, args, 30s);
+        const Outcome outcome = run("/usr/bin/xdotool", args, 30s);
         EXPECT_EQ(outcome.status, 0) << "xdotool " << args[0] << ": " << outcome.err;
         return outcome.out;
     };
-
-    const int port = free_udp_port();
-    Child server(KESTREL_SERVER_BIN,
-                 {"--port", std::to_string(port), "--seconds", "120", "--fire-report"});
-    std::this_thread::sleep_for(200ms);
+    Server server({"--fire-report"}, 120);
     // Visible: no --hidden. The time limit is only the backstop; Escape ends the run.
-    Child client(KESTREL_CLIENT_BIN,
-                 {"-s", "127.0.0.1:" + std::to_string(port), "--seconds", "90"});
-
+    Child client(KESTREL_CLIENT_BIN, {"-s", server.address(), "--seconds", "90"});
     const std::string window = x({"search", "--sync", "--pid", std::to_string(client.pid())});
     const std::string id = window.substr(0, window.find('\n'));
     ASSERT_FALSE(id.empty());
@@ -80,20 +37,27 @@ TEST(Mouse, HeldButtonsFireWhileCaptured) {
     x({"key", "Escape"}); // releases the mouse
     std::this_thread::sleep_for(500ms);
     x({"key", "Escape"}); // quits
-
     const Outcome played = client.wait(120s);
     EXPECT_EQ(played.status, 0) << played.err;
     EXPECT_GT(summary(played.out)["frames"], 0) << played.out;
-    kill(server.pid(), SIGTERM);
-    const Outcome served = server.wait(30s);
+    const Outcome served = server.stop();
     ASSERT_EQ(served.status, 0) << served.err;
 
-    // Each button held for two seconds is some 60 commands; the margins allow for a loaded
+    // The fire runs of the server's first client, in order: {bits, commands}.
+    std::vector<std::pair<unsigned, unsigned>> runs;
+    std::istringstream lines(served.out);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned client_id = 0, bits = 0, commands = 0;
+        if (std::sscanf(line.c_str(), "Fire client=%u bits=0x%x commands=%u", &client_id, &bits,
+                        &commands) == 3 &&
+            client_id == 1)
+            runs.emplace_back(bits, commands);
+    }
+    // A button held for two seconds is some 60 commands; the margins allow for a loaded
     // machine without letting a stray command pass for a held button.
-    const std::vector<FireRun> runs = fire_runs(served.out);
     const auto held = [&](unsigned bits, std::size_t from) {
         for (std::size_t i = from; i < runs.size(); ++i)
-            if (runs[i].bits == bits && runs[i].commands >= 10) return i;
+            if (runs[i].first == bits && runs[i].second >= 10) return i;
         return runs.size();
     };
     const std::size_t left = held(0x10, 0);
@@ -101,9 +65,9 @@ TEST(Mouse, HeldButtonsFireWhileCaptured) {
     ASSERT_LT(held(0x20, left + 1), runs.size())
         << "no alternate fire while the right button was held\n"
         << served.out;
-    for (const FireRun& run : runs) EXPECT_NE(run.bits, 0x30u) << served.out;
-    EXPECT_EQ(runs.back().bits, 0u) << "still firing after the release\n" << served.out;
-    EXPECT_GE(runs.back().commands, 15u) << served.out;
+    for (const auto& run : runs) EXPECT_NE(run.first, 0x30u) << served.out;
+    EXPECT_EQ(runs.back().first, 0u) << "still firing after the release\n" << served.out;
+    EXPECT_GE(runs.back().second, 15u) << served.out;
 }
 
 } // namespace

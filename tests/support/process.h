@@ -1,6 +1,6 @@
 // Starts real executables for end-to-end tests: argument vectors, no shell; standard
-// output and error captured; a deadline after which the child is killed so a hung process
-// fails the test instead of stalling the suite.
+// output and error captured; past a deadline the child is killed so a hung process fails
+// the test instead of stalling the suite.
 #pragma once
 
 #include <fcntl.h>
@@ -26,42 +26,38 @@ namespace kestrel::test {
 
 struct Outcome {
     int status = -1; // exit status; -1 when the process did not exit normally
-    bool timed_out = false;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-// Clients started by tests keep their profile below a data directory of the test process
-// unless the test chose one: never the user's own, and never shared with a test running in
-// parallel, whose client would otherwise race this one's save on the same ".tmp" file.
-inline void keep_profiles_private() {
-    struct Home {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("kestrel-test-home-" + std::to_string(getpid()));
-        ~Home() {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    };
-    static const Home home;
-    if (getenv("XDG_DATA_HOME") != nullptr) return;
-    std::filesystem::create_directories(home.path);
-    setenv("XDG_DATA_HOME", home.path.c_str(), 1);
-}
+// A fresh directory of this process below the temporary one, removed with its contents.
+struct TempDir {
+    explicit TempDir(const std::string& name)
+        : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path / name; }
+    std::filesystem::path path;
+};
 
 class Child {
   public:
     Child(const std::string& program, const std::vector<std::string>& args) {
-        keep_profiles_private();
-        std::vector<std::string> words{program};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
+        // Profiles go below a data directory of this process unless the test chose one:
+        // never the user's own, never one a parallel test's client saves to.
+        static const TempDir home("kestrel-test-home");
+        if (getenv("XDG_DATA_HOME") == nullptr) setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())}; // posix_spawn copies them
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         int out_pipe[2];
         int err_pipe[2];
-        if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        if (pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+        if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -92,18 +88,16 @@ class Child {
 
     pid_t pid() const { return pid_; }
 
-    // Collects both streams until the child closes them, then reaps it. Past the deadline
-    // the child is killed and the outcome marked timed out.
+    // Collects both streams until the child closes them, then reaps it; past the deadline
+    // the child is killed first.
     Outcome wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
         Outcome outcome;
         std::string* sinks[2] = {&outcome.out, &outcome.err};
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        int open_pipes = 2;
-        while (open_pipes > 0) {
+        while (fds_[0] >= 0 || fds_[1] >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
-                outcome.timed_out = true;
                 kill(pid_, SIGKILL);
                 break;
             }
@@ -120,7 +114,6 @@ class Child {
                 } else if (count == 0 || errno != EINTR) {
                     close(fds_[i]);
                     fds_[i] = -1;
-                    --open_pipes;
                 }
             }
         }
@@ -143,14 +136,13 @@ inline Outcome run(const std::string& program, const std::vector<std::string>& a
     return child.wait(limit);
 }
 
-// A UDP port on loopback that nothing is bound to right now. The port is released before
-// it is returned, so a test starts its server on it at once.
+// A UDP port on loopback that nothing is bound to right now (released before it is
+// returned, so a test starts its server on it at once).
 inline int free_udp_port() {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw std::runtime_error("no free port");
     socklen_t length = sizeof address;
