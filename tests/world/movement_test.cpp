@@ -1,3 +1,4 @@
+// One tick of movement and the navigation heading, on real collision grids.
 #include "world/movement.h"
 
 #include "tests/world/rooms.h"
@@ -14,14 +15,12 @@ constexpr std::int32_t cell = 65536;
 constexpr std::int32_t centre = 16 * cell; // well away from every wall
 constexpr std::uint16_t east = 0, south = 16384, west = 32768;
 
-// The collision grid of a sector closed by its border, plus extra wall cells (x, y) and
+// The collision grid of a sector closed by its border, plus wall cells (x, y) and
 // optionally a full wall column.
 Grid walled(std::initializer_list<std::pair<int, int>> walls = {}, int column = 0) {
-    Sector sector;
-    for (int i = 0; i < 1024; ++i)
-        sector.cells[i] =
-            i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 == 31 || i % 32 == column;
-    for (auto [x, y] : walls) sector.cells[y * 32 + x] = 1;
+    Sector sector = test::open_room();
+    test::carve(sector, column, 1, column, 30, 1);
+    for (auto [x, y] : walls) sector.cells[test::at(x, y)] = 1;
     return sector.collision(false);
 }
 
@@ -46,34 +45,22 @@ TEST(Move, DisplacementPerStep) {
         int buttons, yaw, dx, dy;
     };
     // Diagonals are scaled by 46341 and truncated toward zero (6178.6 is 6178 either way);
-    // only the top ten bits of the yaw pick the sine table entry; a dash on a diagonal
-    // needs a 64-bit product; run is ignored while dashing.
-    const Case cases[] = {{forward, east, 8738, 0},
-                          {backward, east, -8738, 0},
-                          {strafe_right, east, 0, 8738},
-                          {strafe_left, east, 0, -8738},
-                          {forward, south, 0, 8738},
-                          {forward | backward, east, 0, 0},
-                          {strafe_left | strafe_right, east, 0, 0},
-                          {forward | strafe_right, east, 6178, 6178},
-                          {forward | strafe_left, east, 6178, -6178},
-                          {backward | strafe_left, east, -6178, -6178},
-                          {forward, 8192, 6178, 6178},
-                          {backward, 8192, -6178, -6178},
-                          {forward, 8192 + 63, 6178, 6178},
-                          {forward | run, east, 13107, 0},
-                          {forward | strafe_right | dash, east, 92682, 92682},
-                          {dash | strafe_right, east, 0, 131072},
-                          {dash | run, east, 131072, 0},
-                          {dash, 128 << 6, 92682, 92682},
-                          {dash, 85 << 6, 2 * 56823, 2 * 32652},
-                          {dash, 1 << 6, 2 * 65535, 2 * 402},
-                          {dash, 768 << 6, 0, -131072}};
+    // a dash on a diagonal needs a 64-bit product; run is ignored while dashing.
+    // clang-format off
+    const Case cases[] = {
+        {forward, east, 8738, 0}, {backward, east, -8738, 0}, {strafe_right, east, 0, 8738},
+        {strafe_left, east, 0, -8738}, {forward, south, 0, 8738}, {forward | backward, east, 0, 0},
+        {strafe_left | strafe_right, east, 0, 0}, {forward | strafe_right, east, 6178, 6178},
+        {forward | strafe_left, east, 6178, -6178}, {backward | strafe_left, east, -6178, -6178},
+        {forward, 8192, 6178, 6178}, {backward, 8192, -6178, -6178}, {forward | run, east, 13107, 0},
+        {forward | strafe_right | dash, east, 92682, 92682}, {dash | strafe_right, east, 0, 131072},
+        {dash | run, east, 131072, 0}};
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(displacement(c.buttons, std::uint16_t(c.yaw)), std::pair(c.dx, c.dy))
             << c.buttons << " at " << c.yaw;
-    EXPECT_EQ(displacement(forward, 8192 + 64), displacement(forward, 8192 + 127));
-    // A bare dash moves exactly twice the table entry, round(sin) * 65536, on each axis.
+    // A bare dash moves exactly twice the table entry, round(sin) * 65536, on each axis;
+    // only the top ten bits of the yaw pick the entry.
     for (int i = 0; i < 1024; ++i) {
         const auto entry = [](int j) {
             return std::int32_t(std::lround(std::sin(2 * M_PI * (j & 1023) / 1024) * 65536));
@@ -82,10 +69,11 @@ TEST(Move, DisplacementPerStep) {
                   std::pair(2 * entry(i + 256), 2 * entry(i)))
             << "table index " << i;
     }
-    const Player walked = stepped(at(centre, centre), forward, east);
-    EXPECT_EQ(std::tuple(walked.vx, walked.vy, walked.yaw), std::tuple(8738 * 30, 0, east));
-    const Player dashed = stepped(at(centre, centre), dash, east);
-    EXPECT_EQ(std::tuple(dashed.vx, dashed.dash_cooldown), std::tuple(131072 * 30, 90));
+    EXPECT_EQ(stepped(at(centre, centre), forward, east),
+              (Player{.x = centre + 8738, .y = centre, .vx = 8738 * 30}));
+    Player dashed{.x = centre, .y = centre + 131072, .vy = 131072 * 30, .yaw = south};
+    dashed.dash_cooldown = 90;
+    EXPECT_EQ(stepped(at(centre, centre), dash, south), dashed);
 }
 
 TEST(Move, SpeedBoost) {
@@ -93,14 +81,12 @@ TEST(Move, SpeedBoost) {
     Player boosted{.x = centre, .y = centre, .boost_value = 200, .boost_ticks = 3, .boost = 3};
     EXPECT_EQ(displacement(forward, east, boosted).first, 13107);
     boosted = stepped(stepped(boosted, forward | run, east), forward | run, east);
-    EXPECT_EQ(boosted.x - centre, 2 * 19660);
-    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
-              std::tuple(1, 3, 200));
+    const auto boost = [](const Player& p) {
+        return std::tuple(p.x - centre, p.boost_ticks, p.boost, p.boost_value);
+    };
+    EXPECT_EQ(boost(boosted), std::tuple(2 * 19660, 1, 3, 200));
     // The step that uses up the last tick already runs at the plain speed.
-    boosted = stepped(boosted, forward | run, east);
-    EXPECT_EQ(boosted.x - centre, 2 * 19660 + 13107);
-    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
-              std::tuple(0, 0, 0));
+    EXPECT_EQ(boost(stepped(boosted, forward | run, east)), std::tuple(2 * 19660 + 13107, 0, 0, 0));
     // Only a running kind 3 is faster; kind 3 without ticks is not running, nor cleared.
     const Player faster_fire{.x = centre, .y = centre, .boost_ticks = 10, .boost = 1};
     EXPECT_EQ(displacement(forward, east, faster_fire).first, 8738);
@@ -110,7 +96,7 @@ TEST(Move, SpeedBoost) {
     EXPECT_EQ(stepped(expired, 0, east).boost, 3);
 }
 
-TEST(Move, WallsStopSubSteps) {
+TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
     const Grid column = walled({}, 4);
     // Wall column 4 begins at 262144; the body may advance to 262144 - R = 247726. A dash
     // takes 19 sub-steps: k = 12 (82782) fits, k = 13 does not.
@@ -136,10 +122,9 @@ TEST(Move, WallsStopSubSteps) {
     EXPECT_EQ(std::tuple(half.x, half.vx), std::tuple(touching - 8737 + 4369, 4369 * 30));
     const Player refused = stepped(at(touching - 4368, centre), button::forward, east, column);
     EXPECT_EQ(std::tuple(refused.x, refused.vx), std::tuple(touching - 4368, 0));
-}
 
-TEST(Move, CoordinateRangeIsInclusive) {
-    const Grid open{}; // no walls at all; only the outside of the grid blocks
+    // The coordinate range is inclusive; a grid without walls leaves only it to stop a body.
+    const Grid open{};
     Player player = stepped(at(coordinate_min + 8738, centre), button::forward, west, open);
     EXPECT_EQ(player.x, coordinate_min);
     player = stepped(player, button::forward, west, open);
@@ -166,26 +151,17 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
         ASSERT_EQ(player.x - centre, step < 90 ? 8738 : 131072) << "step " << step;
         ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
     }
-
-    Player dead{.x = centre,
-                .y = centre,
-                .vx = 1234,
-                .vy = -99,
-                .health = 0,
-                .cooldown = 5,
-                .tick_event = true,
-                .boost_value = 50,
-                .dash_cooldown = 3,
-                .boost_ticks = 1,
-                .boost = 3};
+    // A dead player's timers run on; it does not move, nor use a ready dash.
+    Player dead = at(centre, centre), expected;
+    dead.vx = 1234, dead.vy = -99, dead.health = 0, dead.cooldown = 5, dead.tick_event = true;
+    dead.boost_value = 50, dead.dash_cooldown = 3, dead.boost_ticks = 1, dead.boost = 3;
+    expected = dead;
+    expected.vx = expected.vy = 0, expected.yaw = 4096, expected.cooldown = 4;
+    expected.dash_cooldown = 2, expected.boost_ticks = expected.boost = expected.boost_value = 0;
+    expected.weapon = 3, expected.tick_event = false;
     const int buttons = forward | dash | (3 << weapon_shift);
-    const Player after = stepped(dead, buttons, 4096);
-    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy, after.yaw, after.cooldown),
-              std::tuple(centre, centre, 0, 0, 4096, 4));
-    EXPECT_EQ(std::tuple(after.dash_cooldown, after.boost_ticks, after.boost, after.boost_value,
-                         after.weapon, after.tick_event),
-              std::tuple(2, 0, 0, 0, 3, false));
-    dead.dash_cooldown = 0; // a ready dash is not consumed by a dead player
+    EXPECT_EQ(stepped(dead, buttons, 4096), expected);
+    dead.dash_cooldown = 0;
     EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
 
     for (int w = 0; w < 8; ++w) {
@@ -199,57 +175,45 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
     EXPECT_EQ(std::tuple(alive.cooldown, alive.ammo, alive.weapon), std::tuple(0, 7, 1));
 }
 
-constexpr std::uint16_t index(int x, int y) {
-    return static_cast<std::uint16_t>(y * 32 + x);
-}
-constexpr int middle(int c) {
-    return c * cell + cell / 2;
-}
-
 TEST(NavigationYaw, ShortestPathHeadings) {
+    const auto middle = [](int c) { return c * cell + cell / 2; };
+    const auto index = [](int x, int y) { return std::uint16_t(y * 32 + x); };
     const Grid grid = walled(), pocket = walled({{9, 10}, {11, 10}, {10, 9}, {10, 11}});
     Grid gate = walled(); // wall column 8 with its only gap at row 1
     for (int y = 2; y <= 30; ++y) gate[index(8, y)] = 1;
+    const int m5 = middle(5), quarter = 5 * cell + cell / 4;
     struct Case {
         Grid grid;
         int x, y;
         std::uint16_t target;
         std::optional<std::uint16_t> yaw;
     };
+    // clang-format off
     const Case cases[] = {
         // No heading without a usable path: off the grid, on a wall, walled in.
-        {grid, middle(5), middle(5), 1024, {}},
-        {grid, middle(5), middle(5), 65535, {}},
-        {grid, middle(5), middle(5), index(0, 5), {}},
+        {grid, m5, m5, 1024, {}}, {grid, m5, m5, 65535, {}}, {grid, m5, m5, index(0, 5), {}},
         {pocket, middle(10), middle(10), index(20, 20), {}},
         {pocket, middle(20), middle(20), index(10, 10), {}},
         {pocket, middle(9), middle(10), index(20, 20), {}},
-        {grid, middle(5), 32 * cell + 100, index(5, 5), {}},
-        {grid, -70000, middle(0), index(5, 5), {}},
+        {grid, m5, 32 * cell + 100, index(5, 5), {}}, {grid, -70000, middle(0), index(5, 5), {}},
         // Dividing by 6.28318530718 (a hair above 2 pi) and truncating turns due south
         // into 16383 and due west into 32767; east wraps from 65536 to 0.
-        {grid, middle(5), middle(5), index(10, 5), 0},
-        {grid, middle(5), middle(5), index(5, 10), 16383},
-        {grid, middle(5), middle(5), index(1, 5), 32767},
-        {grid, middle(5), middle(5), index(5, 1), 49152},
+        {grid, m5, m5, index(10, 5), 0}, {grid, m5, m5, index(5, 10), 16383},
+        {grid, m5, m5, index(1, 5), 32767}, {grid, m5, m5, index(5, 1), 49152},
         // Aims at the centre of the next cell: from (5.25, 5.75) toward (6.5, 5.5).
-        {grid, 5 * cell + cell / 4, 5 * cell + 3 * cell / 4, index(10, 5), 63477},
-        {grid, middle(5), middle(5) + cell / 16, index(10, 5), 64884},
-        {grid, middle(5), middle(5) - cell / 16, index(10, 5), 651},
+        {grid, quarter, 5 * cell + 3 * cell / 4, index(10, 5), 63477},
+        {grid, m5, m5 + cell / 16, index(10, 5), 64884}, {grid, m5, m5 - cell / 16, index(10, 5), 651},
         // Inside the target cell it points at the centre; x = -100 is column 0.
-        {grid, 5 * cell + cell / 4, 5 * cell + cell / 4, index(5, 5), 8191},
-        {grid, middle(5), middle(5), index(5, 5), 0},
-        {Grid{}, -100, middle(5), index(0, 5), 0},
+        {grid, quarter, quarter, index(5, 5), 8191}, {grid, m5, m5, index(5, 5), 0},
+        {Grid{}, -100, m5, index(0, 5), 0},
         // Equal routes prefer east, west, south, north.
-        {grid, middle(5), middle(5), index(6, 6), 0},
-        {grid, middle(5), middle(5), index(6, 4), 0},
-        {grid, middle(5), middle(5), index(4, 6), 32767},
-        {grid, middle(5), middle(5), index(4, 4), 32767},
-        {walled({{6, 5}}), middle(5), middle(5), index(7, 5), 16383},
+        {grid, m5, m5, index(6, 6), 0}, {grid, m5, m5, index(6, 4), 0},
+        {grid, m5, m5, index(4, 6), 32767}, {grid, m5, m5, index(4, 4), 32767},
+        {walled({{6, 5}}), m5, m5, index(7, 5), 16383},
         // Around walls: the way east leads north first, out of a pocket open to the west.
-        {gate, middle(7), middle(5), index(9, 5), 49152},
-        {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), middle(5), index(9, 5),
-         32767}};
+        {gate, middle(7), m5, index(9, 5), 49152},
+        {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), m5, index(9, 5), 32767}};
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(navigation_yaw(c.grid, c.x, c.y, c.target), c.yaw)
             << c.x << "," << c.y << " to " << c.target;
