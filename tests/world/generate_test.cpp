@@ -167,10 +167,8 @@ TEST(DecorateRooms, PillarInTheMostOpenCellUnlessItBreaksTheSector) {
 }
 
 TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
-    const auto hits = [](std::uint64_t seed, int cell) {
-        return mix64(seed ^ static_cast<std::uint64_t>(cell)) % 17 == 0;
-    };
-    const auto distance = [](int a, int b) {
+    const auto hits = [](std::uint64_t seed, int c) { return mix64(seed ^ unsigned(c)) % 17 == 0; };
+    const auto d = [](int a, int b) {
         return std::abs(a % 32 - b % 32) + std::abs(a / 32 - b / 32);
     };
     // Spawn cell (16, 16) keeps distance 4 safe, the portals distance 2; walls are safe.
@@ -180,8 +178,8 @@ TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
     for (sector.seed = 1; sector.seed < 40; sector.seed += 3) {
         for (int cell = 0; cell < 1024; ++cell) {
             const bool safe = cell % 32 % 31 == 0 || cell / 32 % 31 == 0 ||
-                              distance(cell, at(16, 16)) <= 4 ||
-                              std::min(distance(cell, at(25, 5)), distance(cell, at(20, 22))) <= 2;
+                              d(cell, at(16, 16)) <= 4 ||
+                              std::min(d(cell, at(25, 5)), d(cell, at(20, 22))) <= 2;
             EXPECT_EQ(hazard_cell(sector, cell), !safe && hits(sector.seed, cell)) << cell;
         }
     }
@@ -199,16 +197,13 @@ TEST(HazardCell, HashAwayFromSpawnAndPortalsOnPlainFloor) {
     }
     for (std::uint64_t past : {1024ull, ~0ull}) EXPECT_FALSE(hazard_cell(sector, past)) << past;
     // The demo sector has 31; style 0 (seed 3) has none, the same cells in style 1 do.
-    const auto count = [](const Sector& s) {
-        int n = 0;
-        for (int c = 0; c < 1024; ++c) n += hazard_cell(s, c);
-        return n;
-    };
-    Sector style0 = generate(1, std::uint64_t{3}, {}), style1 = style0;
-    style1.seed = 4;
-    EXPECT_EQ(std::tuple(count(generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}})), count(style0),
-                         count(style1) > 0),
-              std::tuple(31, 0, true));
+    Sector sectors[] = {generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}}),
+                        generate(1, std::uint64_t{3}, {}),
+                        {}};
+    sectors[2] = sectors[1], sectors[2].seed = 4;
+    int counts[3] = {};
+    for (int i = 0; i < 3 * 1024; ++i) counts[i / 1024] += hazard_cell(sectors[i / 1024], i % 1024);
+    EXPECT_EQ(std::tuple(counts[0], counts[1], counts[2] > 0), std::tuple(31, 0, true));
 }
 
 } // namespace

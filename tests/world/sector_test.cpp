@@ -24,16 +24,12 @@ std::string error_with(const Change& change, Sector sector = open_room()) {
 TEST(SectorEncode, LayoutAndRoundTrip) {
     // Every member away from its default, so a dropped or swapped field shows up.
     Sector sector = open_room();
-    sector.id = 0x0123456789ABCDEFull;
-    sector.seed = 0xFEDCBA9876543210ull;
-    sector.revision = 0x80000001u;
-    sector.spawn_x = 5 * 256 + 77;
-    sector.spawn_y = 9 * 256 + 200;
-    sector.spawn_yaw = 0xBEEF;
-    sector.tiles.push_back(Tile{9, 8, 7, 0x0C, -20, 90, 17});
-    sector.tiles.push_back(Tile{250, 251, 252, 0x0B, 127, -128, 0});
-    sector.cells[at(10, 10)] = 2;
-    sector.cells[at(20, 20)] = 3;
+    sector.id = 0x0123456789ABCDEFull, sector.seed = 0xFEDCBA9876543210ull;
+    sector.revision = 0x80000001u, sector.spawn_yaw = 0xBEEF;
+    sector.spawn_x = 5 * 256 + 77, sector.spawn_y = 9 * 256 + 200;
+    sector.tiles.insert(sector.tiles.end(),
+                        {{9, 8, 7, 12, -20, 90, 17}, {250, 251, 252, 11, 127, -128, 0}});
+    sector.cells[at(10, 10)] = 2, sector.cells[at(20, 20)] = 3;
     sector.portals = {Portal{7, 396, 0x1122334455667788ull, 0xA1B2, 2, 0x99AABBCCDDEEFF00ull},
                       Portal{0, 451, 1, 0, 0, 0}};
     // spawn_height (0) before spawn_yaw, ruleset 1, reserved 0; a zero byte ends each tile.
@@ -89,7 +85,7 @@ TEST(SectorDecode, RefusalsInOrder) {
     }
 }
 
-TEST(Validation, MetadataTilesSpawnAndBorder) {
+TEST(Validation, EveryRule) {
     const char *meta = "invalid sector metadata", *spawn = "invalid spawn";
     // All floor: only the coordinate range rejects a spawn. A secret walkable tile is open.
     // clang-format off
@@ -131,9 +127,7 @@ TEST(Validation, MetadataTilesSpawnAndBorder) {
     for (int cell : {at(7, 0), at(7, 31), at(0, 7), at(31, 7), 0, 31, 992, 1023})
         EXPECT_EQ(error_with([&](Sector& s) { s.cells[cell] = 0; }), "open sector boundary")
             << cell;
-}
 
-TEST(Validation, ReachabilityAndPortals) {
     Sector split = open_room(); // a wall on column 16 seals off the east half
     carve(split, 16, 1, 30, 30, 1);
     // A 2x2 island of secret floor (tile 2) in the sealed half, one cell of it `tile`.
@@ -146,16 +140,14 @@ TEST(Validation, ReachabilityAndPortals) {
     };
     // A notch at (16, 6) is reached from (15, 6); (17, 5) only touches it at a corner.
     const Change notch = [](Sector& s) { s.cells[at(16, 6)] = s.cells[at(17, 5)] = 0; };
-    const auto portals = [](std::vector<Portal> list) {
-        return [list](Sector& s) { s.portals = list; };
-    };
+    const auto portals = [](std::vector<Portal> p) { return [p](Sector& s) { s.portals = p; }; };
     const char *apart = "disconnected walkable cells", *portal = "invalid portal";
     Portal open_link = portal_at(1, 5, 5), no_target = open_link, bad_flags = open_link,
            off_grid = open_link;
     open_link.link_flags = 3, no_target.target = 0, bad_flags.link_flags = 4, off_grid.cell = 1024;
     // On a wall, on the border, a repeated id, a repeated cell, on the secret island.
     // clang-format off
-    const std::pair<Change, const char*> cases[] = {
+    const std::pair<Change, const char*> reach[] = {
         {[](Sector&) {}, "no error"}, {island(2), "no error"}, {island(0), apart},
         {[](Sector& s) { s.cells[at(20, 10)] = 0; }, apart}, {notch, apart},
         {[&](Sector& s) { notch(s), s.cells[at(17, 6)] = 0; }, "no error"},
@@ -167,8 +159,8 @@ TEST(Validation, ReachabilityAndPortals) {
         {portals({portal_at(1, 5, 5), portal_at(2, 5, 5)}), portal},
         {[&](Sector& s) { island(2)(s), s.portals = {portal_at(1, 20, 10)}; }, portal}};
     // clang-format on
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(error_with(cases[i].first, split), cases[i].second) << "case " << i;
+    for (std::size_t i = 0; i < std::size(reach); ++i)
+        EXPECT_EQ(error_with(reach[i].first, split), reach[i].second) << "reach " << i;
 }
 
 TEST(Collision, GridsAndBodyClearance) {
@@ -318,9 +310,7 @@ TEST(MapAssembly, Refusals) {
         EXPECT_TRUE(unread == other.bytes.size() - 32 && state(assembly) == state(fresh()));
         EXPECT_EQ(started.received, (std::vector<bool>{true, false}));
     }
-    const auto flip = [](const Writer& c, std::size_t at) {
-        return changed(c, {{at, 1, c.bytes[at] ^ 0x40u}});
-    };
+    const auto flip = [](Writer c, std::size_t i) { return c.bytes[i] ^= 0x40, c; };
     const char *length = "invalid chunk length", *inconsistent = "inconsistent chunks",
                *duplicate = "conflicting duplicate chunk";
     // clang-format off
