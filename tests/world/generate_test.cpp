@@ -97,7 +97,7 @@ Sector open_room(std::size_t palette) {
 const auto with_secret = [](Sector s) { return decorate_secret(s), s; };
 const auto with_rooms = [](Sector s) { return decorate_rooms(s), s; };
 
-TEST(DecorateSecret, DoorAndRoomBehindTheFirstFittingFloorCell) {
+TEST(Decorate, SecretDoorAndRoomThenAPillarThatNeverBreaksTheSector) {
     // Door E, W, S or N of a floor cell in 3..26, the 2x2 room (x, y) beyond it a quarter turn
     // clockwise; all inside 2..29, on wall, 3+ from every portal. Door -1: nothing placed.
     using Case = std::tuple<Sector, int, int, int>; // before, door, x, y
@@ -121,9 +121,6 @@ TEST(DecorateSecret, DoorAndRoomBehindTheFirstFittingFloorCell) {
     }
     for (std::size_t size : {3u, 4u, 5u}) // only palettes below four get the pass
         EXPECT_EQ(with_secret(open_room(size)).tiles.size(), size == 3 ? 5 : size);
-}
-
-TEST(DecorateRooms, PillarInTheMostOpenCellUnlessItBreaksTheSector) {
     for (std::size_t size : {2u, 3u, 5u}) // only right after the secret pass
         EXPECT_EQ(with_rooms(open_room(size)), open_room(size)) << size;
     // Candidates start at row 8, column 8; the floor of the 5x5 block around it is lit.

@@ -56,7 +56,7 @@ TEST(Move, DisplacementPerStep) {
     EXPECT_EQ(stepped(at(centre, centre), dash, south), dashed);
 }
 
-TEST(Move, SpeedBoost) {
+TEST(Move, BoostDashCooldownDeathWeaponsAndCountdowns) {
     using namespace button;
     Player boosted{.x = centre, .y = centre, .boost_value = 200, .boost_ticks = 3, .boost = 3};
     EXPECT_EQ(stepped(boosted, forward, east).x - centre, 13107);
@@ -74,6 +74,36 @@ TEST(Move, SpeedBoost) {
     const Player expired{.x = centre, .y = centre, .boost = 3};
     EXPECT_EQ(stepped(expired, forward, east).x - centre, 8738);
     EXPECT_EQ(stepped(expired, 0, east).boost, 3);
+    Player player = stepped(at(centre, centre), forward | dash, east);
+    ASSERT_EQ(player.x - centre, 131072);
+    for (int step = 1; step <= 90; ++step) {
+        player.x = centre;
+        player = stepped(player, forward | dash, east);
+        // The cooldown falls from 1 to 0 on the 90th step, which already allows the dash.
+        ASSERT_EQ(player.x - centre, step < 90 ? 8738 : 131072) << "step " << step;
+        ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
+    }
+    // A dead player's timers run on; it does not move, nor use a ready dash.
+    Player dead = at(centre, centre), expected;
+    dead.vx = 1234, dead.vy = -99, dead.health = 0, dead.cooldown = 5, dead.tick_event = true;
+    dead.boost_value = 50, dead.dash_cooldown = 3, dead.boost_ticks = 1, dead.boost = 3;
+    expected = dead;
+    expected.vx = expected.vy = 0, expected.yaw = 4096, expected.cooldown = 4;
+    expected.dash_cooldown = 2, expected.boost_ticks = expected.boost = expected.boost_value = 0;
+    expected.weapon = 3, expected.tick_event = false;
+    const int buttons = forward | dash | (3 << weapon_shift);
+    EXPECT_EQ(stepped(dead, buttons, 4096), expected);
+    dead.dash_cooldown = 0;
+    EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
+
+    for (int w = 0; w < 8; ++w) {
+        const Player armed{.x = centre, .y = centre, .weapon = 2};
+        EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
+    }
+    // Fire cooldown counts down to 0 and stays there; the tick event is cleared.
+    const Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
+    EXPECT_EQ(stepped(alive, 0, 0), (Player{.x = centre, .y = centre, .ammo = 7, .cooldown = 1}));
+    EXPECT_EQ(stepped(stepped(stepped(alive, 0, 0), 0, 0), 0, 0).cooldown, 0);
 }
 
 TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
@@ -110,40 +140,6 @@ TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
     EXPECT_EQ(stepped(stray, button::dash | button::forward, 8192, open),
               (Player{.x = INT32_MAX - 5, .y = INT32_MIN + 5, .yaw = 8192, .dash_cooldown = 90}));
     EXPECT_EQ(stepped(at(centre, 5000), button::forward, east, open).x, centre);
-}
-
-TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
-    using namespace button;
-    Player player = stepped(at(centre, centre), forward | dash, east);
-    ASSERT_EQ(player.x - centre, 131072);
-    for (int step = 1; step <= 90; ++step) {
-        player.x = centre;
-        player = stepped(player, forward | dash, east);
-        // The cooldown falls from 1 to 0 on the 90th step, which already allows the dash.
-        ASSERT_EQ(player.x - centre, step < 90 ? 8738 : 131072) << "step " << step;
-        ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
-    }
-    // A dead player's timers run on; it does not move, nor use a ready dash.
-    Player dead = at(centre, centre), expected;
-    dead.vx = 1234, dead.vy = -99, dead.health = 0, dead.cooldown = 5, dead.tick_event = true;
-    dead.boost_value = 50, dead.dash_cooldown = 3, dead.boost_ticks = 1, dead.boost = 3;
-    expected = dead;
-    expected.vx = expected.vy = 0, expected.yaw = 4096, expected.cooldown = 4;
-    expected.dash_cooldown = 2, expected.boost_ticks = expected.boost = expected.boost_value = 0;
-    expected.weapon = 3, expected.tick_event = false;
-    const int buttons = forward | dash | (3 << weapon_shift);
-    EXPECT_EQ(stepped(dead, buttons, 4096), expected);
-    dead.dash_cooldown = 0;
-    EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
-
-    for (int w = 0; w < 8; ++w) {
-        const Player armed{.x = centre, .y = centre, .weapon = 2};
-        EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
-    }
-    // Fire cooldown counts down to 0 and stays there; the tick event is cleared.
-    const Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
-    EXPECT_EQ(stepped(alive, 0, 0), (Player{.x = centre, .y = centre, .ammo = 7, .cooldown = 1}));
-    EXPECT_EQ(stepped(stepped(stepped(alive, 0, 0), 0, 0), 0, 0).cooldown, 0);
 }
 
 TEST(NavigationYaw, ShortestPathHeadings) {

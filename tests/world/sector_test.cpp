@@ -284,7 +284,7 @@ TEST(MapChunks, LayoutCutPointsAndAnyOrder) {
     EXPECT_EQ(assembly.finish(), sector);
 }
 
-TEST(MapAssembly, Refusals) {
+TEST(MapAssembly, RefusalsFinishAndReset) {
     const Bytes blob = blob_of(1500); // chunks of 944 and 556 bytes
     const auto chunks = chunks_of(blob);
     const Writer &c0 = chunks[0], &c1 = chunks[1];
@@ -335,27 +335,24 @@ TEST(MapAssembly, Refusals) {
         {{c0, flip(c0, 975)}, duplicate}, {{c0, c1, c1}, "complete"}, {{c0, c1, flip(c1, 587)}, duplicate}};
     // clang-format on
     for (const auto& [list, message] : cases) EXPECT_EQ(deliver(list), message) << list.size();
-}
-
-TEST(MapAssembly, FinishAndReset) {
-    const Bytes blob = room().encode(); // 2 chunks, revision 3
-    const auto finished = [](const std::vector<Writer>& chunks, std::uint64_t sector = sector_id) {
+    const Bytes sent = room().encode(); // 2 chunks, revision 3
+    const auto finished = [](const std::vector<Writer>& list, std::uint64_t sector = sector_id) {
         MapAssembly assembly = fresh(sector);
-        deliver(chunks, assembly);
+        deliver(list, assembly);
         return error_of([&] { assembly.finish(); });
     };
-    const auto chunks = chunks_of(blob);
+    const auto parts = chunks_of(sent);
     const char *corrupt = "incomplete/corrupt map", *mismatch = "map identity mismatch";
     EXPECT_EQ(finished({}), corrupt);
-    EXPECT_EQ(finished({chunks[0]}), corrupt);
-    EXPECT_EQ(finished(map_chunks(transition_id, sector_id, 3, crc32(blob) ^ 1, blob)), corrupt);
+    EXPECT_EQ(finished({parts[0]}), corrupt);
+    EXPECT_EQ(finished(map_chunks(transition_id, sector_id, 3, crc32(sent) ^ 1, sent)), corrupt);
     EXPECT_EQ(finished(chunks_of(Bytes(1200, 0))), "sector version"); // the blob's own error
     // The blob must be the announced sector at the announced revision.
-    EXPECT_EQ(finished(chunks_of(blob, 4)), mismatch);
-    EXPECT_EQ(finished(map_chunks(transition_id, 9, 3, crc32(blob), blob), 9), mismatch);
+    EXPECT_EQ(finished(chunks_of(sent, 4)), mismatch);
+    EXPECT_EQ(finished(map_chunks(transition_id, 9, 3, crc32(sent), sent), 9), mismatch);
 
     MapAssembly assembly = fresh();
-    deliver({chunks[0]}, assembly);
+    deliver({parts[0]}, assembly);
     assembly.reset(0, 0);
     EXPECT_TRUE(state(assembly) == state(MapAssembly{}));
 }
