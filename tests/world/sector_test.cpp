@@ -149,6 +149,7 @@ TEST(Validation, EveryRule) {
     // clang-format off
     const std::pair<Change, const char*> reach[] = {
         {[](Sector&) {}, "no error"}, {island(2), "no error"}, {island(0), apart},
+        {[](Sector& s) { s.spawn_y = 20 * 256; }, "no error"}, // the fill starts at (2, 20)
         {[](Sector& s) { s.cells[at(20, 10)] = 0; }, apart}, {notch, apart},
         {[&](Sector& s) { notch(s), s.cells[at(17, 6)] = 0; }, "no error"},
         {portals({portal_at(1, 5, 5), portal_at(0, 6, 5)}), "no error"},
