@@ -166,7 +166,7 @@ TEST(NavigationYaw, ShortestPathHeadings) {
         {grid, m5, m5 + cell / 16, index(10, 5), 64884}, {grid, m5, m5 - cell / 16, index(10, 5), 651},
         // Inside the target cell it points at the centre; x = -100 is column 0.
         {grid, quarter, quarter, index(5, 5), 8191}, {grid, m5, m5, index(5, 5), 0},
-        {Grid{}, -100, m5, index(0, 5), 0},
+        {Grid{}, -100, m5, index(0, 5), 0}, {Grid{}, middle(31), m5, index(30, 5), 32767},
         // Equal routes prefer east, west, south, north.
         {grid, m5, m5, index(6, 6), 0}, {grid, m5, m5, index(6, 4), 0},
         {grid, m5, m5, index(4, 6), 32767}, {grid, m5, m5, index(4, 4), 32767},
