@@ -1,11 +1,11 @@
+// One tick of movement and the navigation heading, on real collision grids.
 #include "world/movement.h"
 
 #include "tests/world/rooms.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdint>
 
 namespace kestrel {
 namespace {
@@ -14,14 +14,11 @@ constexpr std::int32_t cell = 65536;
 constexpr std::int32_t centre = 16 * cell; // well away from every wall
 constexpr std::uint16_t east = 0, south = 16384, west = 32768;
 
-// The collision grid of a sector closed by its border, plus extra wall cells (x, y) and
-// optionally a full wall column.
+// The collision grid of a closed room with extra wall cells (x, y) and wall column `column`.
 Grid walled(std::initializer_list<std::pair<int, int>> walls = {}, int column = 0) {
-    Sector sector;
-    for (int i = 0; i < 1024; ++i)
-        sector.cells[i] =
-            i % 32 == 0 || i / 32 == 0 || i % 32 == 31 || i / 32 == 31 || i % 32 == column;
-    for (auto [x, y] : walls) sector.cells[y * 32 + x] = 1;
+    Sector sector = test::open_room();
+    test::carve(sector, column, 1, column, 30, 1);
+    for (auto [x, y] : walls) sector.cells[test::at(x, y)] = 1;
     return sector.collision(false);
 }
 
@@ -34,129 +31,49 @@ Player stepped(Player player, int buttons, std::uint16_t yaw, const Grid& grid =
     return player;
 }
 
-std::pair<std::int32_t, std::int32_t> displacement(int buttons, std::uint16_t yaw,
-                                                   Player start = at(centre, centre)) {
-    const Player moved = stepped(start, buttons, yaw);
-    return {moved.x - start.x, moved.y - start.y};
-}
-
 TEST(Move, DisplacementPerStep) {
     using namespace button;
-    struct Case {
-        int buttons, yaw, dx, dy;
-    };
-    // Diagonals are scaled by 46341 and truncated toward zero (6178.6 is 6178 either way);
-    // only the top ten bits of the yaw pick the sine table entry; a dash on a diagonal
-    // needs a 64-bit product; run is ignored while dashing.
-    const Case cases[] = {{forward, east, 8738, 0},
-                          {backward, east, -8738, 0},
-                          {strafe_right, east, 0, 8738},
-                          {strafe_left, east, 0, -8738},
-                          {forward, south, 0, 8738},
-                          {forward | backward, east, 0, 0},
-                          {strafe_left | strafe_right, east, 0, 0},
-                          {forward | strafe_right, east, 6178, 6178},
-                          {forward | strafe_left, east, 6178, -6178},
-                          {backward | strafe_left, east, -6178, -6178},
-                          {forward, 8192, 6178, 6178},
-                          {backward, 8192, -6178, -6178},
-                          {forward, 8192 + 63, 6178, 6178},
-                          {forward | run, east, 13107, 0},
-                          {forward | strafe_right | dash, east, 92682, 92682},
-                          {dash | strafe_right, east, 0, 131072},
-                          {dash | run, east, 131072, 0},
-                          {dash, 128 << 6, 92682, 92682},
-                          {dash, 85 << 6, 2 * 56823, 2 * 32652},
-                          {dash, 1 << 6, 2 * 65535, 2 * 402},
-                          {dash, 768 << 6, 0, -131072}};
-    for (const Case& c : cases)
-        EXPECT_EQ(displacement(c.buttons, std::uint16_t(c.yaw)), std::pair(c.dx, c.dy))
-            << c.buttons << " at " << c.yaw;
-    EXPECT_EQ(displacement(forward, 8192 + 64), displacement(forward, 8192 + 127));
-    // A bare dash moves exactly twice the table entry, round(sin) * 65536, on each axis.
-    for (int i = 0; i < 1024; ++i) {
-        const auto entry = [](int j) {
-            return std::int32_t(std::lround(std::sin(2 * M_PI * (j & 1023) / 1024) * 65536));
-        };
-        ASSERT_EQ(displacement(dash, std::uint16_t(i << 6 | (i & 63))),
-                  std::pair(2 * entry(i + 256), 2 * entry(i)))
-            << "table index " << i;
+    using Case = std::tuple<int, int, int, int>; // buttons, yaw, dx, dy
+    // Diagonals scale by 46341, truncated; run is ignored while dashing; a bare dash moves twice
+    // the sine entry the yaw's top ten bits pick.
+    // clang-format off
+    const Case cases[] = {
+        {forward, east, 8738, 0}, {backward, east, -8738, 0}, {strafe_right, east, 0, 8738},
+        {strafe_left, east, 0, -8738}, {forward, south, 0, 8738}, {forward | backward, east, 0, 0},
+        {strafe_left | strafe_right, east, 0, 0}, {forward | strafe_right, east, 6178, 6178},
+        {forward | strafe_left, east, 6178, -6178}, {backward | strafe_left, east, -6178, -6178},
+        {forward, 8192, 6178, 6178}, {backward, 8192, -6178, -6178}, {forward | run, east, 13107, 0},
+        {forward | strafe_right | dash, east, 92682, 92682}, {dash | strafe_right, east, 0, 131072},
+        {dash | run, east, 131072, 0}, {dash, 1 << 6 | 63, 2 * 65535, 2 * 402}, {forward, 8192 + 63, 6178, 6178},
+        {dash, 85 << 6, 2 * 56823, 2 * 32652}, {dash, 768 << 6, 0, -131072}, {dash, 1023 << 6, 2 * 65535, -2 * 402}};
+    // clang-format on
+    for (auto [buttons, yaw, dx, dy] : cases) {
+        const Player moved = stepped(at(centre, centre), buttons, std::uint16_t(yaw));
+        EXPECT_EQ(std::pair(moved.x - centre, moved.y - centre), std::pair(dx, dy)) << buttons;
     }
-    const Player walked = stepped(at(centre, centre), forward, east);
-    EXPECT_EQ(std::tuple(walked.vx, walked.vy, walked.yaw), std::tuple(8738 * 30, 0, east));
-    const Player dashed = stepped(at(centre, centre), dash, east);
-    EXPECT_EQ(std::tuple(dashed.vx, dashed.dash_cooldown), std::tuple(131072 * 30, 90));
+    Player dashed{.x = centre, .y = centre + 131072, .vy = 131072 * 30, .yaw = south};
+    dashed.dash_cooldown = 90;
+    EXPECT_EQ(stepped(at(centre, centre), dash, south), dashed);
 }
 
-TEST(Move, SpeedBoost) {
+TEST(Move, BoostDashCooldownDeathWeaponsAndCountdowns) {
     using namespace button;
     Player boosted{.x = centre, .y = centre, .boost_value = 200, .boost_ticks = 3, .boost = 3};
-    EXPECT_EQ(displacement(forward, east, boosted).first, 13107);
+    EXPECT_EQ(stepped(boosted, forward, east).x - centre, 13107);
     boosted = stepped(stepped(boosted, forward | run, east), forward | run, east);
-    EXPECT_EQ(boosted.x - centre, 2 * 19660);
-    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
-              std::tuple(1, 3, 200));
+    const auto boost = [](const Player& p) {
+        return std::tuple(p.x - centre, p.boost_ticks, p.boost, p.boost_value);
+    };
+    EXPECT_EQ(boost(boosted), std::tuple(2 * 19660, 1, 3, 200));
     // The step that uses up the last tick already runs at the plain speed.
-    boosted = stepped(boosted, forward | run, east);
-    EXPECT_EQ(boosted.x - centre, 2 * 19660 + 13107);
-    EXPECT_EQ(std::tuple(boosted.boost_ticks, boosted.boost, boosted.boost_value),
-              std::tuple(0, 0, 0));
+    EXPECT_EQ(boost(stepped(boosted, forward | run, east)), std::tuple(2 * 19660 + 13107, 0, 0, 0));
     // Only a running kind 3 is faster; kind 3 without ticks is not running, nor cleared.
     const Player faster_fire{.x = centre, .y = centre, .boost_ticks = 10, .boost = 1};
-    EXPECT_EQ(displacement(forward, east, faster_fire).first, 8738);
+    EXPECT_EQ(stepped(faster_fire, forward, east).x - centre, 8738);
     EXPECT_EQ(stepped(faster_fire, 0, east).boost_ticks, 9);
     const Player expired{.x = centre, .y = centre, .boost = 3};
-    EXPECT_EQ(displacement(forward, east, expired).first, 8738);
+    EXPECT_EQ(stepped(expired, forward, east).x - centre, 8738);
     EXPECT_EQ(stepped(expired, 0, east).boost, 3);
-}
-
-TEST(Move, WallsStopSubSteps) {
-    const Grid column = walled({}, 4);
-    // Wall column 4 begins at 262144; the body may advance to 262144 - R = 247726. A dash
-    // takes 19 sub-steps: k = 12 (82782) fits, k = 13 does not.
-    Player stopped = stepped(at(163840, 16 * cell + cell / 2), button::dash, east, column);
-    EXPECT_EQ(std::tuple(stopped.x, stopped.vx), std::tuple(163840 + 82782, 82782 * 30));
-    // At 45 degrees, 92682 per axis in 13 sub-steps: x stops after sub-step 11 (78423), y
-    // goes on.
-    stopped = stepped(at(163840, 163840), button::dash, 8192, column);
-    EXPECT_EQ(std::tuple(stopped.x, stopped.y, stopped.vx, stopped.vy),
-              std::tuple(163840 + 78423, 163840 + 92682, 78423 * 30, 92682 * 30));
-    // Sliding along the wall keeps the tangential component.
-    const std::int32_t near = 4 * cell - body_radius - 100;
-    for (auto [yaw, dy] : {std::pair{8192, 6178}, {57344, -6178}}) {
-        const Player slid = stepped(at(near, centre), button::forward, std::uint16_t(yaw), column);
-        EXPECT_EQ(std::tuple(slid.x, slid.y, slid.vx, slid.vy),
-                  std::tuple(near, centre + dy, 0, dy * 30));
-    }
-    // Touching is clear. One unit farther would overlap; 8738 exceeds the 7209 sub-step
-    // limit, so the step is two halves of 4369: the first still fits, the second not.
-    const std::int32_t touching = 4 * cell - body_radius;
-    EXPECT_EQ(stepped(at(touching - 8738, centre), button::forward, east, column).x, touching);
-    const Player half = stepped(at(touching - 8737, centre), button::forward, east, column);
-    EXPECT_EQ(std::tuple(half.x, half.vx), std::tuple(touching - 8737 + 4369, 4369 * 30));
-    const Player refused = stepped(at(touching - 4368, centre), button::forward, east, column);
-    EXPECT_EQ(std::tuple(refused.x, refused.vx), std::tuple(touching - 4368, 0));
-}
-
-TEST(Move, CoordinateRangeIsInclusive) {
-    const Grid open{}; // no walls at all; only the outside of the grid blocks
-    Player player = stepped(at(coordinate_min + 8738, centre), button::forward, west, open);
-    EXPECT_EQ(player.x, coordinate_min);
-    player = stepped(player, button::forward, west, open);
-    EXPECT_EQ(std::tuple(player.x, player.vx), std::tuple(coordinate_min, 0));
-    player = stepped(at(centre, coordinate_max - 8738), button::forward, south, open);
-    EXPECT_EQ(player.y, coordinate_max);
-    EXPECT_EQ(stepped(player, button::forward, south, open).y, coordinate_max);
-    // Outside the range nothing moves, even far out where a sum could overflow.
-    const Player stray = at(std::numeric_limits<std::int32_t>::max() - 5,
-                            std::numeric_limits<std::int32_t>::min() + 5);
-    const Player after = stepped(stray, button::dash | button::forward, 8192, open);
-    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy), std::tuple(stray.x, stray.y, 0, 0));
-    EXPECT_EQ(stepped(at(centre, 5000), button::forward, east, open).x, centre);
-}
-
-TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
-    using namespace button;
     Player player = stepped(at(centre, centre), forward | dash, east);
     ASSERT_EQ(player.x - centre, 131072);
     for (int step = 1; step <= 90; ++step) {
@@ -166,93 +83,100 @@ TEST(Move, DashCooldownDeathWeaponsAndCountdowns) {
         ASSERT_EQ(player.x - centre, step < 90 ? 8738 : 131072) << "step " << step;
         ASSERT_EQ(player.dash_cooldown, step < 90 ? 90 - step : 90);
     }
-
-    Player dead{.x = centre,
-                .y = centre,
-                .vx = 1234,
-                .vy = -99,
-                .health = 0,
-                .cooldown = 5,
-                .tick_event = true,
-                .boost_value = 50,
-                .dash_cooldown = 3,
-                .boost_ticks = 1,
-                .boost = 3};
+    // A dead player's timers run on; it does not move, nor use a ready dash.
+    Player dead = at(centre, centre), expected;
+    dead.vx = 1234, dead.vy = -99, dead.health = 0, dead.cooldown = 5, dead.tick_event = true;
+    dead.boost_value = 50, dead.dash_cooldown = 3, dead.boost_ticks = 1, dead.boost = 3;
+    expected = dead;
+    expected.vx = expected.vy = 0, expected.yaw = 4096, expected.cooldown = 4;
+    expected.dash_cooldown = 2, expected.boost_ticks = expected.boost = expected.boost_value = 0;
+    expected.weapon = 3, expected.tick_event = false;
     const int buttons = forward | dash | (3 << weapon_shift);
-    const Player after = stepped(dead, buttons, 4096);
-    EXPECT_EQ(std::tuple(after.x, after.y, after.vx, after.vy, after.yaw, after.cooldown),
-              std::tuple(centre, centre, 0, 0, 4096, 4));
-    EXPECT_EQ(std::tuple(after.dash_cooldown, after.boost_ticks, after.boost, after.boost_value,
-                         after.weapon, after.tick_event),
-              std::tuple(2, 0, 0, 0, 3, false));
-    dead.dash_cooldown = 0; // a ready dash is not consumed by a dead player
+    EXPECT_EQ(stepped(dead, buttons, 4096), expected);
+    dead.dash_cooldown = 0;
     EXPECT_EQ(stepped(dead, buttons, 0).dash_cooldown, 0);
 
     for (int w = 0; w < 8; ++w) {
         const Player armed{.x = centre, .y = centre, .weapon = 2};
         EXPECT_EQ(stepped(armed, w << weapon_shift, 0).weapon, (w >= 1 && w <= 4) ? w : 2) << w;
     }
-    Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
-    alive = stepped(alive, 0, 0);
-    EXPECT_EQ(std::tuple(alive.cooldown, alive.tick_event), std::tuple(1, false));
-    alive = stepped(stepped(alive, 0, 0), 0, 0);
-    EXPECT_EQ(std::tuple(alive.cooldown, alive.ammo, alive.weapon), std::tuple(0, 7, 1));
+    // Fire cooldown counts down to 0 and stays there; the tick event is cleared.
+    const Player alive{.x = centre, .y = centre, .ammo = 7, .cooldown = 2, .tick_event = true};
+    EXPECT_EQ(stepped(alive, 0, 0), (Player{.x = centre, .y = centre, .ammo = 7, .cooldown = 1}));
+    EXPECT_EQ(stepped(stepped(stepped(alive, 0, 0), 0, 0), 0, 0).cooldown, 0);
 }
 
-constexpr std::uint16_t index(int x, int y) {
-    return static_cast<std::uint16_t>(y * 32 + x);
-}
-constexpr int middle(int c) {
-    return c * cell + cell / 2;
+TEST(Move, WallsStopSubStepsAndTheCoordinateRange) {
+    const Grid column = walled({}, 4);
+    // The body may advance to 262144 - R = 247726: of a dash's 19 sub-steps 12 fit (82782).
+    Player stopped = stepped(at(163840, 16 * cell + cell / 2), button::dash, east, column);
+    EXPECT_EQ(std::tuple(stopped.x, stopped.vx), std::tuple(163840 + 82782, 82782 * 30));
+    // At 45 degrees, 92682 per axis in 13 sub-steps: x stops after 11 (78423), y goes on.
+    stopped = stepped(at(163840, 163840), button::dash, 8192, column);
+    EXPECT_EQ(std::tuple(stopped.x, stopped.y, stopped.vx, stopped.vy),
+              std::tuple(163840 + 78423, 163840 + 92682, 78423 * 30, 92682 * 30));
+    // Sliding along the wall keeps the tangential component.
+    const std::int32_t near = 4 * cell - body_radius - 100;
+    EXPECT_EQ(stepped(at(near, centre), button::forward, 57344, column),
+              (Player{.x = near, .y = centre - 6178, .vy = -6178 * 30, .yaw = 57344}));
+    // Touching is clear; 8738 exceeds the 7209 sub-step limit, so it goes in halves of 4369.
+    const std::int32_t touching = 4 * cell - body_radius;
+    EXPECT_EQ(stepped(at(touching - 8738, centre), button::forward, east, column).x, touching);
+    const Player half = stepped(at(touching - 8737, centre), button::forward, east, column);
+    EXPECT_EQ(std::tuple(half.x, half.vx), std::tuple(touching - 8737 + 4369, 4369 * 30));
+    const Player refused = stepped(at(touching - 4368, centre), button::forward, east, column);
+    EXPECT_EQ(std::tuple(refused.x, refused.vx), std::tuple(touching - 4368, 0));
+
+    // The coordinate range is inclusive; a grid without walls leaves only it to stop a body.
+    const Grid open{};
+    Player player = stepped(at(coordinate_min + 8738, centre), button::forward, west, open);
+    EXPECT_EQ(player.x, coordinate_min);
+    EXPECT_EQ(stepped(player, button::forward, west, open).vx, 0);
+    player = stepped(at(centre, coordinate_max - 8738), button::forward, south, open);
+    EXPECT_EQ(player.y, coordinate_max);
+    EXPECT_EQ(stepped(player, button::forward, south, open).y, coordinate_max);
+    // Outside the range nothing moves, even far out where a sum could overflow.
+    const Player stray = at(INT32_MAX - 5, INT32_MIN + 5);
+    EXPECT_EQ(stepped(stray, button::dash | button::forward, 8192, open),
+              (Player{.x = INT32_MAX - 5, .y = INT32_MIN + 5, .yaw = 8192, .dash_cooldown = 90}));
+    EXPECT_EQ(stepped(at(centre, 5000), button::forward, east, open).x, centre);
 }
 
 TEST(NavigationYaw, ShortestPathHeadings) {
+    const auto middle = [](int c) { return c * cell + cell / 2; };
+    const auto index = [](int x, int y) { return std::uint16_t(y * 32 + x); };
     const Grid grid = walled(), pocket = walled({{9, 10}, {11, 10}, {10, 9}, {10, 11}});
-    Grid gate = walled(); // wall column 8 with its only gap at row 1
-    for (int y = 2; y <= 30; ++y) gate[index(8, y)] = 1;
-    struct Case {
-        Grid grid;
-        int x, y;
-        std::uint16_t target;
-        std::optional<std::uint16_t> yaw;
-    };
+    Grid gate = walled({}, 8); // wall column 8 with its only gap at row 1
+    gate[index(8, 1)] = 0;
+    const int m5 = middle(5), quarter = 5 * cell + cell / 4;
+    using Case = std::tuple<Grid, int, int, std::uint16_t, std::optional<std::uint16_t>>;
+    // clang-format off
     const Case cases[] = {
         // No heading without a usable path: off the grid, on a wall, walled in.
-        {grid, middle(5), middle(5), 1024, {}},
-        {grid, middle(5), middle(5), 65535, {}},
-        {grid, middle(5), middle(5), index(0, 5), {}},
+        {grid, m5, m5, 1024, {}}, {grid, m5, m5, 65535, {}}, {grid, m5, m5, index(0, 5), {}},
         {pocket, middle(10), middle(10), index(20, 20), {}},
         {pocket, middle(20), middle(20), index(10, 10), {}},
         {pocket, middle(9), middle(10), index(20, 20), {}},
-        {grid, middle(5), 32 * cell + 100, index(5, 5), {}},
-        {grid, -70000, middle(0), index(5, 5), {}},
-        // Dividing by 6.28318530718 (a hair above 2 pi) and truncating turns due south
-        // into 16383 and due west into 32767; east wraps from 65536 to 0.
-        {grid, middle(5), middle(5), index(10, 5), 0},
-        {grid, middle(5), middle(5), index(5, 10), 16383},
-        {grid, middle(5), middle(5), index(1, 5), 32767},
-        {grid, middle(5), middle(5), index(5, 1), 49152},
+        {grid, m5, 32 * cell + 100, index(5, 5), {}}, {grid, -70000, middle(0), index(5, 5), {}},
+        // Divided by 6.28318530718 and truncated: south 16383, west 32767; east wraps to 0.
+        {grid, m5, m5, index(10, 5), 0}, {grid, m5, m5, index(5, 10), 16383},
+        {grid, m5, m5, index(1, 5), 32767}, {grid, m5, m5, index(5, 1), 49152},
         // Aims at the centre of the next cell: from (5.25, 5.75) toward (6.5, 5.5).
-        {grid, 5 * cell + cell / 4, 5 * cell + 3 * cell / 4, index(10, 5), 63477},
-        {grid, middle(5), middle(5) + cell / 16, index(10, 5), 64884},
-        {grid, middle(5), middle(5) - cell / 16, index(10, 5), 651},
+        {grid, quarter, 5 * cell + 3 * cell / 4, index(10, 5), 63477},
+        {grid, m5, m5 + cell / 16, index(10, 5), 64884}, {grid, m5, m5 - cell / 16, index(10, 5), 651},
         // Inside the target cell it points at the centre; x = -100 is column 0.
-        {grid, 5 * cell + cell / 4, 5 * cell + cell / 4, index(5, 5), 8191},
-        {grid, middle(5), middle(5), index(5, 5), 0},
-        {Grid{}, -100, middle(5), index(0, 5), 0},
+        {grid, quarter, quarter, index(5, 5), 8191}, {grid, m5, m5, index(5, 5), 0},
+        {Grid{}, -100, m5, index(0, 5), 0}, {Grid{}, middle(31), m5, index(30, 5), 32767},
         // Equal routes prefer east, west, south, north.
-        {grid, middle(5), middle(5), index(6, 6), 0},
-        {grid, middle(5), middle(5), index(6, 4), 0},
-        {grid, middle(5), middle(5), index(4, 6), 32767},
-        {grid, middle(5), middle(5), index(4, 4), 32767},
-        {walled({{6, 5}}), middle(5), middle(5), index(7, 5), 16383},
+        {grid, m5, m5, index(6, 6), 0}, {grid, m5, m5, index(6, 4), 0},
+        {grid, m5, m5, index(4, 6), 32767}, {grid, m5, m5, index(4, 4), 32767},
+        {walled({{6, 5}}), m5, m5, index(7, 5), 16383},
         // Around walls: the way east leads north first, out of a pocket open to the west.
-        {gate, middle(7), middle(5), index(9, 5), 49152},
-        {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), middle(5), index(9, 5),
-         32767}};
-    for (const Case& c : cases)
-        EXPECT_EQ(navigation_yaw(c.grid, c.x, c.y, c.target), c.yaw)
-            << c.x << "," << c.y << " to " << c.target;
+        {gate, middle(7), m5, index(9, 5), 49152},
+        {walled({{8, 4}, {8, 5}, {8, 6}, {7, 4}, {7, 6}}), middle(7), m5, index(9, 5), 32767}};
+    // clang-format on
+    for (const auto& [g, x, y, target, yaw] : cases)
+        EXPECT_EQ(navigation_yaw(g, x, y, target), yaw) << x << "," << y << " to " << target;
 }
 
 } // namespace
