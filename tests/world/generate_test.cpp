@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace kestrel {
 namespace {
@@ -61,6 +62,11 @@ Mask reference(std::uint64_t seed, const std::vector<Portal>& portals) {
 TEST(Generate, CarvingFollowsTheRoomChain) {
     // Client and server both build the demo sector; its bytes must never drift.
     EXPECT_EQ(crc32(generate(1, demo_seed, {Portal{1, 70, 2, 0, 1, 42}}).encode()), 0x4191383Cu);
+    // The shared checksum and hash on their published check values (zlib CRC-32, SplitMix64).
+    const std::string_view check = "123456789";
+    EXPECT_EQ(crc32({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}),
+              0xCBF43926u);
+    EXPECT_EQ(mix64(0), 0xE220A8397B1DCDAFull); // the first output from state 0
     // A portal on row 3 gets only the horizontal leg, one on column 3 only the vertical.
     // clang-format off
     const std::vector<std::vector<Portal>> portal_sets = {
