@@ -89,16 +89,14 @@ TEST(GameplayHud, StatusLinesPortalHintsAndTheMine) {
     // Challenge 9 is named standard but coloured a challenge. Once cleared no lockdown warning
     // but the reward cache until it is used; sealed wins; cache signal and sealed overlap.
     // clang-format off
-    expect_digest({hud({}, {.remaining = 4}), hud({}, {.challenge = 5}), hud({}, {.challenge = 2}),
-                   hud({}, {.challenge = 9}), hud({.dash_cooldown = 1}, {}),
-                   hud({.dash_cooldown = 30}, {}), hud({.dash_cooldown = 31}, {}),
-                   hud({.boost_value = 50, .boost_ticks = 31, .boost = 3}, {}),
-                   hud({.boost_value = 50, .boost_ticks = 900}, {}), hud({}, {}), hud({}, {.revive = 1}),
-                   hud({}, {.revive = 59}), hud({}, {.revive = 60}), hud({}, {.challenge = 1}),
+    expect_digest({hud({}, {.remaining = 4}), hud({}, {.challenge = 1}),
+                   hud({.dash_cooldown = 1, .boost_ticks = 31, .boost = 3}, {.revive = 1, .challenge = 5}),
+                   hud({.boost_value = 50, .dash_cooldown = 30, .boost_ticks = 900}, {.revive = 59, .challenge = 2}),
+                   hud({.dash_cooldown = 31}, {.revive = 60, .challenge = 9}),
                    hud({}, {.challenge = 1, .flags = 1}), hud({}, {.challenge = 1, .flags = 3}),
                    hud({}, {.challenge = 1, .flags = 4}), hud({}, {.challenge = 3}),
                    hud({}, {.challenge = 3, .flags = 8}), hud({}, {.challenge = 3, .flags = 4})},
-                  0xc58a0a42, "status");
+                  0x8a3c18c9, "status");
     // clang-format on
     EXPECT_NE(find_text(hud({.dash_cooldown = 31}, {}), "Q DASH 2S / E REVIVE", 12, 36), none);
     EXPECT_EQ(hud({.boost_value = 50, .boost = 2}, {}).size(), hud({}, {}).size()); // no time left
@@ -151,31 +149,25 @@ TEST(AdventureHud, EveryLineWithItsState) {
     EXPECT_TRUE(adventure({.ping_active = 1, .banking = 40, .message = "HI", .teammates = team})
                     .empty()); // nothing before the first state
     const int t = 256;         // one tile
-    // An exit ahead (open) and a supply ping behind both print at the centre; a mine hides
-    // the clip; the minimap turns with the view.
+    // An exit ahead (open) and a supply ping behind both print at the centre; a mine (weapon 4)
+    // hides the clip; the minimap turns with the view; ENEMY, PORTAL and inactive pings.
     // clang-format off
-    const auto ping = [&](std::uint8_t kind, std::uint16_t active) {
-        return adventure({.sequence = 1, .ping_x = 12 * t, .ping_y = 16 * t, .ping_active = active,
-                          .ping_kind = kind});
-    };
-    expect_digest({
-        adventure({.sequence = 1, .salvage_carried = 12, .salvage_banked = 340, .progress = 2,
-                   .goal = 3, .objective = 1, .color_index = 2, .colors_unlocked = 4}),
-        adventure({.sequence = 1, .carrier = 9, .timer = 31, .progress = 2, .goal = 3, .mode = 2,
-                   .message = "ARTIFACT TAKEN"}),
-        adventure({.sequence = 1, .carrier = 9, .progress = 2, .goal = 3, .mode = 3, .objective = 2}),
-        adventure({.sequence = 1, .carrier = 9, .progress = 2, .goal = 3, .objective_flags = 1}),
-        adventure({.sequence = 1, .clip = 6, .reserve = 24}),
-        adventure({.sequence = 1, .clip = 6, .reserve = 24}, 0, 4),
-        adventure({.sequence = 1, .banking = 89}), adventure({.sequence = 1, .banking = 90}),
-        adventure({.sequence = 1, .clip = 6, .reserve = 24, .reload = 3}), teammates,
+    expect_digest({teammates, adventure({.sequence = 1, .salvage_carried = 12, .salvage_banked = 340,
+                   .progress = 2, .goal = 3, .ping_x = 12 * t, .ping_y = 16 * t, .ping_active = 1,
+                   .clip = 6, .reserve = 24, .banking = 89, .objective = 1, .color_index = 2,
+                   .colors_unlocked = 4, .ping_kind = 1}),
+        adventure({.sequence = 1, .carrier = 9, .timer = 31, .progress = 2, .goal = 3, .clip = 6,
+                   .reserve = 24, .reload = 3, .banking = 90, .mode = 2, .message = "ARTIFACT TAKEN"}),
+        adventure({.sequence = 1, .carrier = 9, .progress = 2, .goal = 3, .ping_x = 12 * t, .ping_y = 16 * t,
+                   .ping_active = 1, .clip = 6, .reserve = 24, .mode = 3, .objective = 2, .ping_kind = 3}, 0, 4),
+        adventure({.sequence = 1, .carrier = 9, .progress = 2, .goal = 3, .ping_x = 12 * t, .ping_y = 16 * t,
+                   .objective_flags = 1, .ping_kind = 3}),
         adventure({.sequence = 1, .teammates = {mate(9, "ACE", 16, 20)}}),
         adventure({.sequence = 1, .teammates = {mate(9, "ACE", 16, 20)}}, 49152),
         adventure({.sequence = 1, .exit_x = 20 * t, .exit_y = 16 * t, .ping_x = 12 * t,
                    .ping_y = 16 * t, .ping_active = 1, .objective_flags = 2, .ping_kind = 2}),
         adventure({.sequence = 1, .objective_x = 16 * t, .objective_y = 20 * t, .exit_x = 20 * t,
-                   .exit_y = 16 * t, .ping_x = 12 * t, .ping_y = 16 * t, .ping_active = 1}),
-        ping(1, 1), ping(3, 1), ping(3, 0)}, 0xeed97071, "adventure");
+                   .exit_y = 16 * t, .ping_x = 12 * t, .ping_y = 16 * t, .ping_active = 1})}, 0x4660b1ad, "adventure");
     // clang-format on
 }
 
@@ -206,11 +198,11 @@ TEST(ExpeditionHud, LinesPanelsAndNavigation) {
     outs.push_back(expedition(fight));
     fight.boss_health_max = 0; // the boss bar empty rather than divided by zero
     // Theme 0 has no hazard line, no risks no risks line, a completed contract no line; no boss
-    // no attack warning; the summary and each panel.
+    // no attack warning; the summary and each panel (2 with an empty map, risks 5 in 1).
     // clang-format off
-    outs.insert(outs.end(), {expedition({}), expedition({.theme = 1}), expedition({.risks = 2}),
-        expedition({.risks = 5}), expedition({.risks = 7}),
-        expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2, .contract_state = 2}),
+    outs.insert(outs.end(), {expedition({.risks = 2, .theme = 1}),
+        expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2, .contract_state = 2,
+                    .risks = 7}),
         expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2, .contract_state = 1}),
         expedition({.contract_progress = 120, .contract_goal = 250, .extraction_timer = 61,
                     .attack_warning = 20, .contract_kind = 3, .contract_state = 1,
@@ -224,7 +216,7 @@ TEST(ExpeditionHud, LinesPanelsAndNavigation) {
         expedition({.vote_ticks = 211, .bonus_rounds = 1, .votes_stay = 2, .participants = 3}, 6),
         expedition({}, 2, 0)});
     // clang-format on
-    expect_digest(outs, 0xcccbfa67, "expedition lines");
+    expect_digest(outs, 0x76f02390, "expedition lines");
     // Panels 1..6 follow the lines with their background; above 6 is navigation.
     const ExpeditionState s{.navigation = {nav(5, 1, 1, 1), nav(6, 2, 1, 2)}};
     EXPECT_EQ(expedition(s, 7, 1), expedition(s, 2, 1));
