@@ -1,5 +1,5 @@
 // Checking what a geometry builder emitted: a digest of whole outputs, and where the exact
-// geometry that `text` or `screen_rect` would emit for a string or rectangle (colour aside) is.
+// geometry that `text` or `screen_rect` would emit (colour aside) sits in a builder's output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 #include "world/sector.h"
 
 namespace kestrel::test {
-
-constexpr std::size_t none = static_cast<std::size_t>(-1);
 
 // crc32 over the sizes and vertex bytes of several outputs: it pins every vertex. When an
 // intended change moves it, re-pin the expected value to the one the failure prints.
@@ -27,15 +25,14 @@ inline void expect_digest(const std::vector<std::vector<Vertex>>& outs, std::uin
     EXPECT_EQ(got, want) << what << ": digest 0x" << std::hex << got;
 }
 
-// Index of the first vertex of `want` inside `out` from `from` on, or `none`.
-inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex>& want,
-                        std::size_t from = 0) {
-    const auto same = [](const Vertex& a, const Vertex& b) {
-        return a.position == b.position && a.uv == b.uv && a.layer == b.layer;
-    };
-    if (want.empty() || from > out.size()) return none;
-    const auto it = std::search(out.begin() + static_cast<std::ptrdiff_t>(from), out.end(),
-                                want.begin(), want.end(), same);
+constexpr std::size_t none = static_cast<std::size_t>(-1);
+
+// Index of the first vertex of `want` in `out`, or `none`.
+inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex>& want) {
+    const auto it =
+        std::search(out.begin(), out.end(), want.begin(), want.end(), [](auto& a, auto& b) {
+            return a.position == b.position && a.uv == b.uv && a.layer == b.layer;
+        });
     return it == out.end() ? none : static_cast<std::size_t>(it - out.begin());
 }
 inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
@@ -45,10 +42,6 @@ inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s,
 inline std::size_t find_rect(const std::vector<Vertex>& out, float x, float y, float w, float h,
                              float layer = 0, std::vector<Vertex> want = {}) {
     return screen_rect(want, x, y, w, h, {}, layer), find(out, want);
-}
-// The colour of what was found at `i`, transparent black when nothing was.
-inline Color color_at(const std::vector<Vertex>& out, std::size_t i) {
-    return i == none ? Color{0, 0, 0, 0} : out[i].color;
 }
 
 } // namespace kestrel::test
