@@ -1,5 +1,7 @@
 // The renderer on a real GPU device (Xvfb + lavapipe in the suite, where KESTREL_REQUIRE_GPU
-// turns a missing device into a failure): frames captured to PNG, checked pixel by pixel.
+// turns a missing device into a failure): frames captured to PNG and checked pixel by pixel,
+// through tests/render/check_png.py, a PNG reader written apart from the encoder (Python's
+// zlib inflates), so no test checks the encoder with its own assumptions.
 #include "render/renderer.h"
 
 #include <SDL3/SDL.h>
@@ -8,12 +10,15 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <random>
 
 #include "render/frame.h"
 #include "render/overlay.h"
-#include "tests/render/png_reader.h"
+#include "render/png.h"
 #include "tests/support/errors.h"
+#include "tests/support/process.h"
 #include "world/generate.h"
 
 // Frames and sectors are written with designated initialisers, the rest left default.
@@ -23,8 +28,116 @@ namespace kestrel {
 namespace {
 
 namespace fs = std::filesystem;
-using Png = test::DecodedPng;
 using Rgb = std::array<int, 3>;
+
+struct Png {
+    bool ok = false;
+    std::string output; // the reader's "WIDTHxHEIGHT" line, or its error message
+    std::uint32_t width = 0, height = 0;
+    Bytes rgba;
+
+    std::uint32_t pixel(int x, int y) const { // RGBA, R in the high byte
+        const std::size_t i = (std::size_t(y) * width + std::size_t(x)) * 4;
+        return std::uint32_t{rgba[i]} << 24 | rgba[i + 1] << 16 | rgba[i + 2] << 8 | rgba[i + 3];
+    }
+};
+Png read_png(const std::string& path) {
+    Png png;
+    const std::string raw = path + ".rgba";
+    const test::Outcome checked = test::run(
+        "/usr/bin/env", {"python3", KESTREL_SOURCE_DIR "/tests/render/check_png.py", path, raw});
+    png.output = checked.out + checked.err;
+    if (checked.status != 0 ||
+        std::sscanf(checked.out.c_str(), "%ux%u", &png.width, &png.height) != 2)
+        return png;
+    std::ifstream in(raw, std::ios::binary);
+    png.rgba.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    fs::remove(raw);
+    png.ok = png.rgba.size() == std::size_t{png.width} * png.height * 4;
+    return png;
+}
+
+struct TempDir : ::testing::Test {
+    std::string pattern = (fs::temp_directory_path() / "kestrel-render-XXXXXX").string();
+    fs::path dir = mkdtemp(pattern.data());
+    ~TempDir() override { fs::remove_all(dir); }
+};
+using PngTest = TempDir;
+
+// kind 0: what a screenshot looks like to the compressor (flat bars, a noisy textured half
+// and a gradient: literals, short matches and long runs); 1: flat; else noise seeded by kind.
+Png image(std::uint32_t width, std::uint32_t height, unsigned kind) {
+    Png image{true, "", width, height, Bytes(std::size_t{width} * height * 4)};
+    std::mt19937 random(kind);
+    for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+        const auto x = std::uint32_t(i / 4 % width), y = std::uint32_t(i / 4 / width);
+        const auto n = std::uint8_t(random() & 15);
+        const auto r = [&] { return std::uint8_t(random()); };
+        const bool flat = kind == 1 || y < 18 || y >= 326;
+        const Bytes p = kind > 1  ? Bytes{r(), r(), r(), r()}
+                        : flat    ? Bytes{14, 19, 23, 255}
+                        : x < 320 ? Bytes{std::uint8_t(126 + n), std::uint8_t(75 + n),
+                                          std::uint8_t(51 + ((x / 4 + y) & 7)), 255}
+                                  : Bytes{std::uint8_t(x), std::uint8_t(y), 90, 255};
+        std::copy(p.begin(), p.end(), image.rgba.begin() + std::ptrdiff_t(i));
+    }
+    return image;
+}
+
+TEST_F(PngTest, DecodesToTheSamePixelsWithAnIndependentReader) {
+    // Far more than one 258-byte match and than the 32 KiB window of identical bytes; only
+    // literals, with the 9-bit codes of bytes 144..255; then the same noisy row repeated, so
+    // matches reach back exactly one row, up to the window's edge.
+    Png rows = image(2048, 1, 2);
+    for (int i = 0; i < 5; ++i)
+        rows.rgba.insert(rows.rgba.end(), rows.rgba.begin(), rows.rgba.begin() + 2048 * 4);
+    rows.height = 6;
+    const std::string path = (dir / "shot.png").string();
+    { std::ofstream(path) << std::string(4096, 'x'); } // an older, longer file: replaced whole
+                                                       // clang-format off
+    for (const Png& original :
+         {Png{true, "", 1, 1, {1, 2, 3, 4}},
+          Png{true, "", 3, 2, {0, 0, 0, 0, 255, 255, 255, 255, 1, 2, 3, 4,
+                               250, 251, 252, 253, 9, 9, 9, 9, 10, 200, 30, 128}},
+          image(640, 360, 0), image(257, 3, 5), image(300, 300, 1), rows}) {
+        // clang-format on
+        save_png(path, original.width, original.height, original.rgba);
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+                  encode_png(original.width, original.height, original.rgba));
+        const Png decoded = read_png(path);
+        EXPECT_TRUE(decoded.ok && decoded.width == original.width &&
+                    decoded.height == original.height && decoded.rgba == original.rgba)
+            << original.width << ": " << decoded.output;
+    }
+    EXPECT_LT(encode_png(300, 300, image(300, 300, 1).rgba).size(), 300 * 300 * 4 / 100);
+    EXPECT_LT(encode_png(640, 360, image(640, 360, 0).rgba).size(), 640 * 360 * 4 / 2);
+}
+
+TEST_F(PngTest, FileLayoutAndBadSizesRejectedBeforeTouchingAFile) {
+    const Bytes png = encode_png(640, 360, image(640, 360, 3).rgba);
+    // Signature; IHDR of length 13: 640 and 360 big-endian, 8-bit RGBA, no interlace; after
+    // its CRC one IDAT starting with the zlib header (the reader checks CRCs and IEND).
+    // clang-format off
+    EXPECT_EQ(Bytes(png.begin(), png.begin() + 29),
+              (Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                     0, 0, 2, 0x80, 0, 0, 1, 0x68, 8, 6, 0, 0, 0}));
+    EXPECT_EQ(Bytes(png.begin() + 37, png.begin() + 43), (Bytes{'I', 'D', 'A', 'T', 0x78, 0x01}));
+    for (const auto& [width, height, bytes, message] :
+         {std::tuple{0u, 1u, 0, "invalid png size"}, {1u, 0u, 0, "invalid png size"},
+          {0x80000000u, 1u, 4, "invalid png size"}, {2u, 1u, 4, "png pixel count mismatch"},
+          {1u, 1u, 5, "png pixel count mismatch"}})
+        // clang-format on
+        EXPECT_EQ(test::error_of([&] { encode_png(width, height, Bytes(bytes)); }), message);
+    for (const auto& [name, width, message] :
+         {std::tuple{"missing/shot.png", 1u, "cannot write png: "},
+          {"untouched.png", 2u, "png pixel count mismatch"}}) {
+        const std::string path = (dir / name).string();
+        EXPECT_EQ(test::error_of([&] { save_png(path, width, 2 - width % 2, Bytes(4)); }),
+                  message + (width == 1 ? path : ""));
+        EXPECT_FALSE(fs::exists(path));
+    }
+}
 
 constexpr Rgb clear_colour{14, 19, 23}, floor_colour{179, 204, 230}, ceiling{166, 179, 204},
     grey{204, 204, 204}, white{255, 255, 255}, visor{61, 192, 198}, orange{242, 140, 64};
@@ -47,6 +160,9 @@ Sector room(std::uint64_t id, std::uint32_t revision, int east = 14) {
 DrawEntity creature(float x) {
     return {.x = x, .y = 12, .health = 100, .type = 9, .kind = 6};
 }
+Frame looking_east(const Sector& sector) {
+    return {.sector = &sector, .camera = {10.5f, 12.0f}};
+}
 
 // The copy made by CaptureAndShaderErrorsNameTheFullPath: exits 0 when creating fails.
 [[maybe_unused]] const bool shaderless_copy = [] {
@@ -58,7 +174,7 @@ DrawEntity creature(float x) {
     std::exit(error == "no error");
 }();
 
-class RendererTest : public ::testing::Test {
+class RendererTest : public TempDir {
   protected:
     static void SetUpTestSuite() {
         // Pinned, lavapipe's caches stay reachable until exit for the leak check.
@@ -76,25 +192,19 @@ class RendererTest : public ::testing::Test {
         if (!renderer && std::getenv("KESTREL_REQUIRE_GPU")) FAIL() << unavailable;
         if (!renderer) GTEST_SKIP() << unavailable;
     }
-    ~RendererTest() override { fs::remove_all(dir); }
     Png shot(const Frame& frame) {
         renderer->draw(frame);
         const std::string path = (dir / ("shot" + std::to_string(++shots) + ".png")).string();
         renderer->capture(path);
-        Png png = test::read_png(path);
+        Png png = read_png(path);
         EXPECT_TRUE(png.ok && png.width == 640 && png.height == 360) << png.output;
         return png;
     }
     static inline Renderer* renderer = nullptr;
     static inline std::string unavailable, banner;
-    std::string pattern = (fs::temp_directory_path() / "kestrel-render-XXXXXX").string();
-    fs::path dir = mkdtemp(pattern.data());
     int shots = 0;
 };
 
-Frame looking_east(const Sector& sector) {
-    return {.sector = &sector, .camera = {10.5f, 12.0f}};
-}
 // Whether pixel (x, y) is opaque and within `tolerance` of `want` in every channel.
 bool near(const Png& png, int x, int y, Rgb want, int tolerance = 1) {
     const std::uint32_t p = png.ok ? png.pixel(x, y) : 0;
@@ -117,7 +227,6 @@ int differing(const Png& png, auto want, int x0, int y0, int x1, int y1) {
         }
     return n;
 }
-
 TEST_F(RendererTest, AnnouncesItsBackendOnceWithAHiddenWindow) {
     const std::string tail = " | 640x360 retro target\n"; // one line
     EXPECT_TRUE(banner.starts_with("GPU backend: ") && banner.ends_with(tail) &&
@@ -174,7 +283,7 @@ TEST_F(RendererTest, DrawsSpritesWithTheirCutOutDepthAndBufferGrowth) {
     EXPECT_EQ(test::error_of([&] { renderer->draw(frame); }), "dynamic geometry capacity exceeded");
     const std::string path = (dir / "kept.png").string();
     renderer->capture(path);
-    EXPECT_EQ(differing(test::read_png(path), grown, 0, 0, 640, 360), 0);
+    EXPECT_EQ(differing(read_png(path), grown, 0, 0, 640, 360), 0);
     frame.entities = {creature(15.5f)};
     EXPECT_EQ(differing(shot(frame), behind, 0, 0, 640, 360), 0);
 }
