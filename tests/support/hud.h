@@ -1,5 +1,5 @@
 // Checking what a geometry builder emitted: a digest of whole outputs, and where the exact
-// geometry that `text` or `screen_rect` would emit (colour aside) sits in a builder's output.
+// geometry that `text` would emit for a string (colour aside) sits in a builder's output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,10 +38,6 @@ inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex
 inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
                              float scale = 1, std::vector<Vertex> want = {}) {
     return text(want, s, x, y, {}, scale), find(out, want);
-}
-inline std::size_t find_rect(const std::vector<Vertex>& out, float x, float y, float w, float h,
-                             float layer = 0, std::vector<Vertex> want = {}) {
-    return screen_rect(want, x, y, w, h, {}, layer), find(out, want);
 }
 
 } // namespace kestrel::test
