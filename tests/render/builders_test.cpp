@@ -1,6 +1,5 @@
-// The geometry builders: vertex layout, font, atlas, letterbox, sector and entity meshes and the
-// HUD. Long outputs are pinned by digests for states that take every branch, beside a few
-// readable exact checks.
+// The geometry builders, from vertex layout to HUD: long outputs are pinned by digests for
+// states that take every branch, beside a few readable exact checks.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,8 +52,7 @@ TEST(Primitives, VertexLayoutQuadsFontAndAtlas) {
     EXPECT_EQ(crc32(atlas), 0x0635c6aeu) << std::hex << crc32(atlas);
 }
 
-// The scale is the limiting side's (never rounded), the size truncated, and an odd leftover
-// goes after the image.
+// The limiting side's scale (never rounded), the size truncated, an odd leftover after the image.
 TEST(Letterbox, ScalesByTheLimitingSideAndCentres) {
     const std::pair<std::array<std::uint32_t, 2>, BlitRect> cases[] = {
         {{1920, 1080}, {0, 0, 1920, 1080}}, {{1000, 1000}, {0, 219, 1000, 562}},
@@ -74,16 +72,14 @@ TEST(WorldMesh, CellsWallsHazardsAndThemes) {
                   .tiles = {{1, 2, 3, 0, 2, 20, 204}, {7, 2, 3, Tile::blocks_walk, 0, 8, 160}}};
     sector.cells.fill(1);
     EXPECT_TRUE(world_mesh(sector).empty());
-    // A lone cell (floor 0.25, ceiling 2.5): floor, ceiling, walls W, E (shaded 0.8), N, S with
-    // the blocking neighbour's wall texture.
+    // A lone cell: floor, ceiling, walls W, E (shaded 0.8), N, S of the neighbour's texture.
     sector.cells[7 * 32 + 5] = 0;
     const float L = 204 / 255.0f, f = 0.25f; // the ceiling at 2.5 and the walls in the digest
     std::vector<V> meshes = {world_mesh(sector)}, want(1);
     quad(want[0], {5, 7, f}, {6, 7, f}, {6, 8, f}, {5, 8, f}, 2, {L * 0.7f, L * 0.8f, L * 0.9f, 1});
     EXPECT_TRUE(meshes[0].size() == 36 && V(meshes[0].begin(), meshes[0].begin() + 6) == want[0]);
-    // Open sky (no ceiling); a raised floor next to it (the step is open); all floor (the grid
-    // border is brick whatever the palette says); theme 1 (0.48, 1.0, 0.6) tints floors and
-    // walls but not ceilings; hazard floors ignore the light (192) and take the theme's green.
+    // Open sky; a raised step; all floor (brick border); theme 1 tints all but ceilings;
+    // hazard floors ignore the light (192) and take the theme's green.
     sector.tiles[0].flags = Tile::no_ceiling;
     meshes.push_back(world_mesh(sector));
     sector.tiles.push_back(Tile{1, 2, 3, 0, 4, 8, 100});
@@ -114,8 +110,7 @@ DrawEntity entity(std::uint8_t kind, std::uint16_t type = 0, std::uint16_t healt
 }
 V pass(const std::vector<DrawEntity>& entities, const Sector& sector = {}, float time = 0) {
     V out;
-    entity_pass(out, entities, sector, east, time);
-    return out;
+    return entity_pass(out, entities, sector, east, time), out;
 }
 
 TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
@@ -126,7 +121,6 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
     DrawEntity warning = awake, charging = awake;
     warning.timer = 150;
     charging.marked = 1; // its core swells from timer 90 on, clamped at nothing
-    // Players never smoke; kind 2 type 19 dead at timer 0: the spark, then the flat corpse.
     // Pickups (3) and kinds 2 (type 8) and 6 go the sprite way: nothing drawn, false.
     std::vector<V> models;
     std::vector<DrawEntity> all = {entity(1),    entity(1, 0, 0), downed,    entity(2, 8),
@@ -144,8 +138,7 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
         charging.timer = timer;
         special_entity(models.emplace_back(), charging, east, 0);
     }
-    // Dead without a model: smoke (five 48-vertex ellipses) with the zig-zag spark at the end
-    // of the countdown, later flickering on when floor(12 t) is a multiple of 7.
+    // Dead without a model: smoke, the spark at the countdown's end or when floor(12 t) % 7 == 0.
     DrawEntity dead = entity(6, 1, 0);
     for (const auto& [timer, time] :
          {std::pair{50, 0.1f}, {3, 0.1f}, {20, 7.0f / 12 + 0.01f}, {20, 8.0f / 12 + 0.01f}}) {
@@ -153,8 +146,7 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
         EXPECT_FALSE(special_entity(models.emplace_back(), dead, east, time));
     }
     expect_digest(models, 0x18951c31, "models");
-    // Sprites and their tints (a marked brute turns yellow under a white star); the dead sizes
-    // of kinds 2 (type 14), 3 and 4 are the billboard's own, which the pass never reaches.
+    // Sprites and tints (a marked brute: yellow under a star); dead sizes the pass never reaches.
     DrawEntity brute = entity(2, 8, 250);
     brute.marked = 1;
     std::vector<V> sprites;
@@ -169,8 +161,7 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
     dead.death_age = 0.6f;
     EXPECT_EQ(pass({dead}).size(), 6u);
     sprites.insert(sprites.end(), {pass({entity(3, 4)}), pass({entity(3, 1)})}); // flat pickups
-    // Only open portals get a ring (layer 5), after all entities: pulsing yellow, or violet blue
-    // toward a destination that hashes to a challenge sector (2 does, 3 does not).
+    // Rings of open portals only, after all entities; violet toward challenges (2, not 3).
     Sector sector;
     sector.portals = {{.cell = 3 * 32 + 7, .target = 1, .link_flags = 3},
                       {.cell = 3 * 32 + 7, .target = 1, .link_flags = 2},
@@ -190,10 +181,8 @@ TEST(EntityMesh, ModelsSpritesDeathEffectsPickupsAndPortals) {
     expect_digest({tints}, 0x30908985, "tints");
 }
 
-V overlay(const Frame& frame) {
-    V out;
-    overlay_pass(out, frame);
-    return out;
+V overlay(const Frame& frame, V out = {}) {
+    return overlay_pass(out, frame), out;
 }
 
 TEST(Overlay, TransferScreenLayersAndWeapons) {
@@ -251,13 +240,10 @@ TEST(Minimap, ViewDirectionPointsUpGridPortalsBlipsAndPlayer) {
 }
 
 TEST(GameplayHud, StatusLinesPortalHintsAndTheMine) {
-    const auto hud = [](const Player& player, const SectorStatus& status) {
-        V out;
-        gameplay_hud(out, player, status);
-        return out;
+    const auto hud = [](const Player& player, const SectorStatus& status, V out = {}) {
+        return gameplay_hud(out, player, status), out;
     };
-    // Challenge 9 is named standard but coloured a challenge. Once cleared no lockdown warning
-    // but the reward cache until it is used; sealed wins; cache signal and sealed overlap.
+    // Challenge 9: named standard, coloured a challenge; cleared: cache until used; sealed wins.
     expect_digest({hud({}, {.remaining = 4}), hud({}, {.challenge = 1}),
                    hud({.dash_cooldown = 1, .boost_ticks = 31, .boost = 3},
                        {.revive = 1, .challenge = 5}),
@@ -270,9 +256,8 @@ TEST(GameplayHud, StatusLinesPortalHintsAndTheMine) {
                   0x8a3c18c9, "status");
     EXPECT_NE(find_text(hud({.dash_cooldown = 31}, {}), "Q DASH 2S / E REVIVE", 12, 36), none);
     EXPECT_EQ(hud({.boost_value = 50, .boost = 2}, {}).size(), hud({}, {}).size()); // no time left
-    // Destination hashes: 8 is a multiple of 20 (elite); 2, 16, 39 and 90 of 5 with (h / 20)
-    // mod 4 giving 0, 2, 1 and 3; 3 neither; 1 is the home sector, never hinted. Only within
-    // 3.5 tiles of the portal's centre (10.5, 10.5); two in reach overlap.
+    // Target hashes: 8 % 20 == 0 (elite); 2, 16, 39, 90 % 5 == 0 ((h / 20) % 4: 0, 2, 1, 3); 3
+    // neither; 1 is home. Only within 3.5 tiles of the portal's centre; two in reach overlap.
     Sector sector;
     const std::uint16_t cell = 10 * 32 + 10;
     std::vector<V> hints;
@@ -292,12 +277,10 @@ TEST(GameplayHud, StatusLinesPortalHintsAndTheMine) {
     expect_digest(hints, 0xb3fae125, "hints and mine");
 }
 
-// A player (id 4) in the middle of sector 77 facing east (+x); one tile is 256 on the wire.
-// Markers ahead are drawn at the centre, 160 pixels further per quarter turn right.
-V adventure(const AdventureState& s, float yaw = 0, std::uint16_t weapon = 1) {
-    V out;
-    adventure_hud(out, s, {.id = 4, .x = 16 << 16, .y = 16 << 16, .weapon = weapon}, 77, yaw);
-    return out;
+// Player 4 mid sector 77 facing +x; markers ahead at the centre, 160 px per quarter turn right.
+V adventure(const AdventureState& s, float yaw = 0, std::uint16_t weapon = 1, V out = {}) {
+    const Player me{.id = 4, .x = 16 << 16, .y = 16 << 16, .weapon = weapon};
+    return adventure_hud(out, s, me, 77, yaw), out;
 }
 Teammate mate(std::uint32_t id, std::string name, float x, float y, std::uint64_t sector = 77,
               std::uint16_t health = 80, std::uint8_t class_id = 0) {
@@ -314,8 +297,7 @@ TEST(AdventureHud, EveryLineWithItsState) {
     EXPECT_TRUE(adventure({.ping_active = 1, .banking = 40, .message = "HI", .teammates = team})
                     .empty()); // nothing before the first state
     const int t = 256; // one tile
-    // An exit ahead (open) and a supply ping behind both print at the centre; a mine (weapon 4)
-    // hides the clip; the minimap turns with the view; ENEMY, PORTAL and inactive pings.
+    // Exit ahead, supply ping behind: both at the centre; a mine (weapon 4) hides the clip.
     expect_digest({teammates,
         adventure({.sequence = 1, .salvage_carried = 12, .salvage_banked = 340, .progress = 2,
                    .goal = 3, .ping_x = 12 * t, .ping_y = 16 * t, .ping_active = 1, .clip = 6,
@@ -338,10 +320,8 @@ TEST(AdventureHud, EveryLineWithItsState) {
         0x4660b1ad, "adventure");
 }
 
-V expedition(const ExpeditionState& s, std::uint8_t panel = 0, std::uint32_t selection = 0) {
-    V out;
-    expedition_hud(out, s, panel, selection);
-    return out;
+V expedition(const ExpeditionState& s, std::uint8_t panel = 0, std::uint32_t pick = 0, V out = {}) {
+    return expedition_hud(out, s, panel, pick), out;
 }
 NavSector nav(std::uint64_t id, std::uint16_t column, std::uint16_t row, std::uint8_t flags = 0) {
     return {.id = id, .column = column, .row = row, .flags = flags};
@@ -363,8 +343,7 @@ TEST(ExpeditionHud, LinesPanelsAndNavigation) {
     EXPECT_NE(find_text(outs[2], "HAZARD WARNING / MOVE", 250, 18), none);
     outs.push_back(expedition(fight));
     fight.boss_health_max = 0; // the boss bar empty rather than divided by zero
-    // Theme 0 has no hazard line, no risks no risks line, a completed contract no line; no boss
-    // no attack warning; the summary and each panel (2 with an empty map, risks 5 in 1).
+    // No boss no attack warning; a completed contract no line; each panel (2: an empty map).
     outs.insert(outs.end(), {expedition({.risks = 2, .theme = 1}),
         expedition({.contract_progress = 1, .contract_goal = 1, .contract_kind = 2,
                     .contract_state = 2, .risks = 7}),
@@ -384,8 +363,7 @@ TEST(ExpeditionHud, LinesPanelsAndNavigation) {
     expect_digest(outs, 0x76f02390, "expedition lines");
     const ExpeditionState s{.navigation = {nav(5, 1, 1, 1), nav(6, 2, 1, 2)}};
     EXPECT_EQ(expedition(s, 7, 1), expedition(s, 2, 1)); // above panel 6 is navigation
-    // Navigation: waypoint wins over boss, boss over cleared, the current sector framed; a
-    // selection outside the list selects nothing (the map may shrink under it); one beyond
+    // Waypoint over boss over cleared; a selection outside the list selects nothing; one beyond
     // column 5 or row 4 moves the map's centre onto itself.
     NavSector crowded = nav(6, 1, 2, 1 | 2), far = nav(40, 10, 3, 1);
     crowded.teammates = 3;
