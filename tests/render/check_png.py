@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
 """Independent PNG reader for the tests: check_png.py FILE.png OUT.rgba; prints "WxH"."""
-import struct
-import sys
-import zlib
+import struct, sys, zlib
 
 
 def need(ok, what):

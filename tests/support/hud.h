@@ -27,17 +27,15 @@ inline void expect_digest(const std::vector<std::vector<Vertex>>& outs, std::uin
 
 constexpr std::size_t none = static_cast<std::size_t>(-1);
 
-// Index of the first vertex of `want` in `out`, or `none`.
-inline std::size_t find(const std::vector<Vertex>& out, const std::vector<Vertex>& want) {
+// Index of the first vertex of what `text` draws for `s` inside `out` (colour aside), or `none`.
+inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
+                             float scale = 1, std::vector<Vertex> want = {}) {
+    text(want, s, x, y, {}, scale);
     const auto it =
         std::search(out.begin(), out.end(), want.begin(), want.end(), [](auto& a, auto& b) {
             return a.position == b.position && a.uv == b.uv && a.layer == b.layer;
         });
     return it == out.end() ? none : static_cast<std::size_t>(it - out.begin());
-}
-inline std::size_t find_text(const std::vector<Vertex>& out, std::string_view s, float x, float y,
-                             float scale = 1, std::vector<Vertex> want = {}) {
-    return text(want, s, x, y, {}, scale), find(out, want);
 }
 
 } // namespace kestrel::test
