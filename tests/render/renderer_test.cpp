@@ -1,7 +1,6 @@
 // The renderer on a real GPU device (Xvfb + lavapipe in the suite, where KESTREL_REQUIRE_GPU
-// turns a missing device into a failure): frames captured to PNG and checked pixel by pixel,
-// through tests/render/check_png.py, a PNG reader written apart from the encoder (Python's
-// zlib inflates), so no test checks the encoder with its own assumptions.
+// makes a missing device a failure), its frames and the PNG encoder checked by decoding with
+// tests/render/check_png.py, written apart from the encoder (Python's zlib inflates).
 #include "render/renderer.h"
 
 #include <SDL3/SDL.h>
@@ -26,6 +25,7 @@
 
 namespace kestrel {
 namespace {
+// clang-format off
 
 namespace fs = std::filesystem;
 using Rgb = std::array<int, 3>;
@@ -60,10 +60,7 @@ using PngTest = TempDir;
 
 // kind 0: what a screenshot looks like to the compressor (flat bars, a noisy textured half
 // and a gradient: literals, short matches and long runs); 1: flat; else noise seeded by kind.
-struct Image {
-    std::uint32_t width, height;
-    Bytes rgba;
-};
+struct Image { std::uint32_t width, height; Bytes rgba; };
 Image image(std::uint32_t width, std::uint32_t height, unsigned kind) {
     Image image{width, height, Bytes(std::size_t{width} * height * 4)};
     std::mt19937 random(kind);
@@ -91,16 +88,12 @@ TEST_F(PngTest, DecodesToTheSamePixelsWithAnIndependentReader) {
         rows.rgba.insert(rows.rgba.end(), rows.rgba.begin(), rows.rgba.begin() + 2048 * 4);
     rows.height = 6;
     const std::string path = (dir / "shot.png").string();
-    {
-        std::ofstream(path) << std::string(4096, 'x');
-    } // an older, longer file: replaced whole
-      // clang-format off
+    { std::ofstream(path) << std::string(4096, 'x'); } // an older, longer file: replaced whole
     for (const Image& original :
          {Image{1, 1, {1, 2, 3, 4}},
-          Image{3, 2, {0, 0, 0, 0, 255, 255, 255, 255, 1, 2, 3, 4,
-                               250, 251, 252, 253, 9, 9, 9, 9, 10, 200, 30, 128}},
+          Image{3, 2, {0, 0, 0, 0, 255, 255, 255, 255, 1, 2, 3, 4, 250, 251, 252, 253, 9, 9, 9, 9,
+                       10, 200, 30, 128}},
           image(640, 360, 0), image(257, 3, 5), image(300, 300, 1), rows}) {
-        // clang-format on
         save_png(path, original.width, original.height, original.rgba);
         std::ifstream in(path, std::ios::binary);
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
@@ -118,7 +111,6 @@ TEST_F(PngTest, FileLayoutAndBadSizesRejectedBeforeTouchingAFile) {
     const Bytes png = encode_png(640, 360, image(640, 360, 3).rgba);
     // Signature; IHDR of length 13: 640 and 360 big-endian, 8-bit RGBA, no interlace; after
     // its CRC one IDAT starting with the zlib header (the reader checks CRCs and IEND).
-    // clang-format off
     EXPECT_EQ(Bytes(png.begin(), png.begin() + 29),
               (Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R',
                      0, 0, 2, 0x80, 0, 0, 1, 0x68, 8, 6, 0, 0, 0}));
@@ -127,7 +119,6 @@ TEST_F(PngTest, FileLayoutAndBadSizesRejectedBeforeTouchingAFile) {
          {std::tuple{0u, 1u, 0, "invalid png size"}, {1u, 0u, 0, "invalid png size"},
           {0x80000000u, 1u, 4, "invalid png size"}, {2u, 1u, 4, "png pixel count mismatch"},
           {1u, 1u, 5, "png pixel count mismatch"}})
-        // clang-format on
         EXPECT_EQ(test::error_of([&] { encode_png(width, height, Bytes(bytes)); }), message);
     for (const auto& [name, width, message] :
          {std::tuple{"missing/shot.png", 1u, "cannot write png: "},
@@ -139,18 +130,16 @@ TEST_F(PngTest, FileLayoutAndBadSizesRejectedBeforeTouchingAFile) {
     }
 }
 
-constexpr Rgb clear_colour{14, 19, 23}, floor_colour{179, 204, 230}, ceiling{166, 179, 204},
+constexpr Rgb clear_colour{14, 19, 23}, ground{179, 204, 230}, roof{166, 179, 204},
     grey{204, 204, 204}, white{255, 255, 255}, visor{61, 192, 198}, orange{242, 140, 64};
 
 // Flat-white surfaces showing their vertex colour: walkable columns 10..east-1 of rows 10..13,
 // brick rock north of it. From inside, east and west faces are grey, north and south white.
 Sector room(std::uint64_t id, std::uint32_t revision, int east = 14) {
-    // clang-format off
-    Sector s{.id = id, .seed = 3, .revision = revision,
+        Sector s{.id = id, .seed = 3, .revision = revision,
              .tiles = {{0, 2, 3, Tile::blocks_walk, 0, 8, 160}, {0, 0, 0, 0, 0, 8, 255},
                        {1, 2, 3, Tile::blocks_walk, 0, 8, 160}}};
-    // clang-format on
-    for (int x = 10; x < east; ++x) {
+        for (int x = 10; x < east; ++x) {
         s.cells[9 * 32 + x] = 2;
         for (int y = 10; y < 14; ++y) s.cells[y * 32 + x] = 1;
     }
@@ -164,7 +153,7 @@ Frame looking_east(const Sector& sector) {
     return {.sector = &sector, .camera = {10.5f, 12.0f}};
 }
 
-// The copy made by CaptureAndShaderErrorsNameTheFullPath: exits 0 when creating fails.
+// The copy made by AnnouncesItsBackend...: exits 0 when creating the renderer fails.
 [[maybe_unused]] const bool shaderless_copy = [] {
     if (!std::getenv("KESTREL_SHADERLESS_COPY")) return false;
     if (!SDL_Init(SDL_INIT_VIDEO)) std::exit(2);
@@ -215,7 +204,6 @@ bool near(const Png& png, int x, int y, Rgb want, int tolerance = 1) {
 void expect_pixels(const Png& png, std::initializer_list<std::tuple<int, int, Rgb>> probes) {
     for (const auto& [x, y, want] : probes) EXPECT_TRUE(near(png, x, y, want)) << x << ", " << y;
 }
-// clang-format off
 // Pixels of the box [x0, x1) x [y0, y1) that are not `want` (a colour or another image).
 int differing(const Png& png, auto want, int x0, int y0, int x1, int y1) {
     int n = 0;
@@ -224,14 +212,6 @@ int differing(const Png& png, auto want, int x0, int y0, int x1, int y1) {
             if constexpr (std::is_same_v<decltype(want), Rgb>) n += !near(png, x, y, want, 0);
             else n += png.pixel(x, y) != want.pixel(x, y);
     return n;
-}
-// clang-format on
-
-TEST_F(RendererTest, AnnouncesItsBackendOnceWithAHiddenWindow) {
-    // One line; the suite's device (KESTREL_REQUIRE_GPU) is lavapipe's Vulkan.
-    const bool suite = std::getenv("KESTREL_REQUIRE_GPU");
-    EXPECT_EQ(banner, suite ? "GPU backend: vulkan | 640x360 retro target\n" : banner);
-    EXPECT_TRUE(SDL_GetWindowFlags(renderer->window()) & SDL_WINDOW_HIDDEN);
 }
 
 // Eye height 0.65, focal length 1/tan 30deg: the east wall 3.5 tiles ahead spans rows 148.8
@@ -242,12 +222,9 @@ TEST_F(RendererTest, ProjectsTheRoomFromTheCamera) {
     const Png east = shot(frame);
     const Png south = shot({.sector = &sector, .camera = {12.0f, 10.5f}, .yaw = 16384});
     for (int x : {220, 250, 420}) {
-        // clang-format off
-        expect_pixels(east, {{x, 60, ceiling}, {x, 147, ceiling}, {x, 150, grey}, {x, 200, grey},
-                             {x, 236, grey}, {x, 239, floor_colour}, {x, 300, floor_colour}});
-        expect_pixels(south, {{x, 147, ceiling}, {x, 150, white}, {x, 236, white},
-                              {x, 239, floor_colour}});
-        // clang-format on
+        expect_pixels(east, {{x, 60, roof}, {x, 147, roof}, {x, 150, grey}, {x, 200, grey},
+                             {x, 236, grey}, {x, 239, ground}, {x, 300, ground}});
+        expect_pixels(south, {{x, 147, roof}, {x, 150, white}, {x, 236, white}, {x, 239, ground}});
     }
     // Looking east, north is on the left: brick there (neither flat colour).
     expect_pixels(east, {{145, 200, grey}, {495, 200, grey}, {500, 200, white}, {560, 200, white}});
@@ -262,9 +239,8 @@ TEST_F(RendererTest, DrawsSpritesWithTheirCutOutDepthAndBufferGrowth) {
     const Sector sector = room(103, 1);
     Frame frame = looking_east(sector);
     frame.entities = {creature(12.5f)};
-    expect_pixels(
-        shot(frame),
-        {{316, 190, visor}, {308, 217, {196, 116, 59}}, {284, 166, grey}, {270, 200, grey}});
+    expect_pixels(shot(frame), {{316, 190, visor}, {308, 217, {196, 116, 59}}, {284, 166, grey},
+                                {270, 200, grey}});
     frame.entities = {creature(15.5f)}; // behind the east wall: hidden
     const Png behind = shot(frame);
     EXPECT_EQ(differing(behind, grey, 300, 160, 316, 236), 0);
@@ -291,11 +267,8 @@ TEST_F(RendererTest, OverlayTransferScreenAndAGeneratedSector) {
     Frame frame = looking_east(sector);
     // Top bar, the D of DUSKHOLLOW, the bottom bar's orange edge, the bar, the crosshair.
     const Png png = shot(frame);
-    // clang-format off
-    expect_pixels(png, {{300, 2, {6, 11, 14}}, {10, 6, orange},
-                        {500, 326, orange}, {500, 327, orange},
-                        {500, 350, {9, 11, 13}}, {316, 180, {46, 217, 217}}});
-    // clang-format on
+    expect_pixels(png, {{300, 2, {6, 11, 14}}, {10, 6, orange}, {500, 326, orange},
+                        {500, 327, orange}, {500, 350, {9, 11, 13}}, {316, 180, {46, 217, 217}}});
     EXPECT_TRUE(near(png, 14, 6, clear_colour, 255)); // any, opaque
     // The transfer screen: its panel over a moving backdrop instead of wall and creature.
     frame.entities = {creature(12.5f)};
@@ -309,11 +282,9 @@ TEST_F(RendererTest, OverlayTransferScreenAndAGeneratedSector) {
     EXPECT_GT(differing(first, later, 0, 0, 640, 140), 640 * 140 / 4);
     // Between the top bar and the weapon nothing of a generated sector is the clear colour.
     const Sector generated = generate(std::uint64_t{7}, std::uint64_t{12345}, {});
-    EXPECT_EQ(differing(shot({.sector = &generated,
-                              .camera = {generated.spawn_x / 256.0f, generated.spawn_y / 256.0f},
-                              .yaw = float(generated.spawn_yaw)}),
-                        clear_colour, 20, 60, 460, 230),
-              440 * 170);
+    const Frame spawn{.sector = &generated, .camera = {generated.spawn_x / 256.0f,
+                      generated.spawn_y / 256.0f}, .yaw = float(generated.spawn_yaw)};
+    EXPECT_EQ(differing(shot(spawn), clear_colour, 20, 60, 460, 230), 440 * 170);
 }
 
 TEST_F(RendererTest, SectorMeshIsCachedByIdAndRevision) {
@@ -330,10 +301,14 @@ TEST_F(RendererTest, SectorMeshIsCachedByIdAndRevision) {
     frame.sector = &far_wall;
     EXPECT_TRUE(near(shot(frame), 200, 130, grey));
     frame.sector = &revised;
-    EXPECT_TRUE(near(shot(frame), 200, 130, ceiling));
+    EXPECT_TRUE(near(shot(frame), 200, 130, roof));
 }
 
-TEST_F(RendererTest, CaptureAndShaderErrorsNameTheFullPath) {
+TEST_F(RendererTest, AnnouncesItsBackendInAHiddenWindowAndErrorsNameTheFullPath) {
+    // One line; the suite's device (KESTREL_REQUIRE_GPU) is lavapipe's Vulkan.
+    const bool suite = std::getenv("KESTREL_REQUIRE_GPU");
+    EXPECT_EQ(banner, suite ? "GPU backend: vulkan | 640x360 retro target\n" : banner);
+    EXPECT_TRUE(SDL_GetWindowFlags(renderer->window()) & SDL_WINDOW_HIDDEN);
     const std::string path = (dir / "missing" / "shot.png").string();
     EXPECT_EQ(test::error_of([&] { renderer->capture(path); }), "cannot write png: " + path);
     // Shaders are looked up next to the executable: a copy of this program elsewhere fails.
@@ -351,5 +326,6 @@ TEST_F(RendererTest, CaptureAndShaderErrorsNameTheFullPath) {
               "missing shader: " + (dir / "shaders" / "world.vert.spv").string() + "\n");
 }
 
+// clang-format on
 } // namespace
 } // namespace kestrel
