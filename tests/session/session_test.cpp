@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "fuzz/same.h" // same(): member-wise equality of the session types
 #include "session/handoff_client.h"
 #include "session/handoff_messages.h"
 #include "session/prediction.h"
@@ -47,12 +48,6 @@ std::optional<Writer> deliver(HandoffClient& client, const Bytes& bytes) {
     Reader reader(bytes);
     const Header header = read_header(reader);
     return client.handle(header, reader);
-}
-
-auto view(const HandoffClient& c) {
-    return std::make_tuple(c.transition, c.target_sector, c.target_epoch, c.assembly.received,
-                           c.assembly.bytes, c.pending, c.early_chunks.size(), c.session, c.epoch,
-                           c.player_id, c.server_tick, c.spawn, c.committed, c.state);
 }
 
 Bytes welcome(const Fields& set = {}, std::size_t size = 0) {
@@ -160,7 +155,7 @@ TEST(HandoffClient, RefusedAndStalePackets) {
             HandoffClient client = start;
             std::optional<Writer> ack;
             EXPECT_EQ(test::error_of([&] { ack = deliver(client, bytes); }), message);
-            EXPECT_TRUE(!ack && view(client) == view(start)) << message;
+            EXPECT_TRUE(!ack && fuzz::same(client, start)) << message;
         }
     // Only a reader running past the header's length can carry more: still refused.
     Bytes good = welcome(), longer = good;
@@ -245,21 +240,6 @@ Snapshot snapshot(std::uint32_t id, std::size_t count) {
     return s;
 }
 
-auto fields(const Snapshot& s) {
-    return std::make_tuple(s.id, s.tick, s.input_ack, s.revision, s.viewer, s.epoch, s.sector,
-                           s.entities);
-}
-
-auto view(const SnapshotAssembly& a) {
-    std::vector<std::tuple<std::uint32_t, decltype(fields({})), double, std::vector<bool>>> all;
-    for (const auto& [id, p] : a.partials) {
-        std::vector<bool> filled;
-        for (const auto& slot : p.parts) filled.push_back(slot.has_value());
-        all.emplace_back(id, fields(p.snapshot), p.received, filled);
-    }
-    return std::make_pair(a.last, all);
-}
-
 Bytes part(const Snapshot& s, std::size_t index, const Fields& set = {},
            std::uint32_t header_epoch = epoch, std::size_t size = 0) {
     return frame(Type::SnapshotPart, snapshot_part_payloads(s)[index], header_epoch, set, size);
@@ -314,7 +294,7 @@ TEST(SnapshotAssembly, RefusedPartsNameTheirCauseAndChangeNothing) {
     for (const auto& [start, bytes, message, now] : cases) {
         SnapshotAssembly assembly = *start;
         EXPECT_EQ(test::error_of([&] { ingest(assembly, bytes, now); }), message);
-        EXPECT_TRUE(view(assembly) == view(*start)) << message;
+        EXPECT_TRUE(fuzz::same(assembly, *start)) << message;
     }
 }
 
@@ -322,18 +302,18 @@ TEST(SnapshotAssembly, CompletionOrderStalenessCapAndExpiry) {
     SnapshotAssembly assembly;
     ASSERT_EQ(snapshot_part_payloads(snapshot(9, 23))[0].bytes.size(), 32u + 23 * 40);
     std::optional<Snapshot> got = ingest(assembly, part(snapshot(9, 23), 0)); // one part is all
-    EXPECT_TRUE(got && fields(*got) == fields(snapshot(9, 23)));
-    EXPECT_TRUE(view(assembly) == view(SnapshotAssembly{{}, 9}));
+    EXPECT_TRUE(got && fuzz::same(*got, snapshot(9, 23)));
+    EXPECT_TRUE(fuzz::same(assembly, SnapshotAssembly{{}, 9}));
     Snapshot big = snapshot(10, 368); // 16 parts in reverse, the epoch from the header
     for (std::size_t i = 16; i-- > 1;) ASSERT_FALSE(ingest(assembly, part(big, i, {}, 11)));
     got = ingest(assembly, part(big, 0, {}, 11));
     big.epoch = 11;
-    EXPECT_TRUE(got && fields(*got) == fields(big));
+    EXPECT_TRUE(got && fuzz::same(*got, big));
     // Ids up to 2^31 behind the last, with wrap-around, are dropped unread.
-    const auto before = view(assembly);
+    const SnapshotAssembly before = assembly;
     for (std::uint32_t id : {10u, 9u, 10u + 0x80000000u})
         EXPECT_FALSE(ingest(assembly, part(snapshot(id, 1), 0))) << id;
-    EXPECT_TRUE(view(assembly) == before);
+    EXPECT_TRUE(fuzz::same(assembly, before));
     EXPECT_TRUE(ingest(assembly, part(snapshot(9u + 0x80000000u, 1), 0)));
     assembly.last = 0xFFFFFFFFu;
     EXPECT_TRUE(ingest(assembly, part(snapshot(0, 1), 0)));
