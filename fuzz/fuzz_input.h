@@ -1,5 +1,6 @@
 // How multi-message targets cut their input, and how make_corpus writes seeds: a byte (0 at
-// the end), a little-endian u64, a record (u16 length n, then n bytes; too long takes the rest).
+// the end), a little-endian u64, a record (u16 length n, then n bytes; too long takes
+// the rest).
 #pragma once
 
 #include <algorithm>
@@ -14,8 +15,7 @@ namespace kestrel::fuzz {
 
 struct FuzzInput {
     const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    std::size_t position = 0;
+    std::size_t size = 0, position = 0;
 
     bool empty() const { return position >= size; }
     std::uint8_t byte() { return empty() ? 0 : data[position++]; }
@@ -28,9 +28,8 @@ struct FuzzInput {
         std::size_t length = byte();
         length |= std::size_t{byte()} << 8;
         length = std::min(length, size - std::min(position, size));
-        const std::span<const std::uint8_t> bytes(data + position, length);
         position += length;
-        return bytes;
+        return {data + position - length, length};
     }
 };
 
@@ -42,28 +41,24 @@ struct FuzzOutput {
         for (int shift = 0; shift < 64; shift += 8) byte(std::uint8_t(value >> shift));
     }
     void record(std::span<const std::uint8_t> data) {
-        byte(std::uint8_t(data.size()));
-        byte(std::uint8_t(data.size() >> 8));
+        bytes.insert(bytes.end(), {std::uint8_t(data.size()), std::uint8_t(data.size() >> 8)});
         bytes.insert(bytes.end(), data.begin(), data.end());
     }
 };
 
 // A broken invariant aborts, so that libFuzzer keeps the input.
-[[noreturn]] inline void broken(const char* condition, const char* file, int line) {
-    std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", condition, file, line);
-    std::abort();
-}
-#define KESTREL_FUZZ_CHECK(c) ((c) ? void() : ::kestrel::fuzz::broken(#c, __FILE__, __LINE__))
+#define KESTREL_FUZZ_CHECK(c)                                                                      \
+    ((c) ? void()                                                                                  \
+         : (std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #c, __FILE__, __LINE__),        \
+            std::abort()))
 
 // Stores what `action` returns; false when it threw std::runtime_error.
 template <class T, class Action>
-bool decoded(T& out, Action&& action) {
-    try {
-        out = action();
-        return true;
-    } catch (const std::runtime_error&) {
-        return false;
-    }
+bool decoded(T& out, Action&& action) try {
+    out = action();
+    return true;
+} catch (const std::runtime_error&) {
+    return false;
 }
 
 } // namespace kestrel::fuzz

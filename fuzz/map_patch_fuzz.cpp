@@ -8,9 +8,7 @@
 using namespace kestrel;
 
 static std::uint32_t le(const Bytes& bytes, std::size_t at, int width) {
-    std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[at + i];
-    return value;
+    return width == 1 ? bytes[at] : bytes[at] | le(bytes, at + 1, width - 1) << 8;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -22,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::span<const std::uint8_t> record = input.record();
         Bytes patch(record.begin(), record.end());
         Sector next = current;
-        if (fix && patch.size() == map_patch_size && le(patch, 12, 2) < cell_count &&
-            patch[14] < current.tiles.size()) {
-            next.cells[le(patch, 12, 2)] = patch[14];
+        const std::uint32_t at = patch.size() == map_patch_size ? le(patch, 12, 2) : cell_count;
+        if (fix && at < cell_count && patch[14] < current.tiles.size()) {
+            next.cells[at] = patch[14];
             next.revision = le(patch, 8, 4);
             Bytes blob;
             if (fuzz::decoded(blob, [&] { return next.encode(); }))
@@ -34,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!fuzz::decoded(next, [&] { return apply_map_patch(current, reader); })) continue;
         KESTREL_FUZZ_CHECK(next.revision == current.revision + 1);
         Sector rest = next;
-        rest.cells[le(patch, 12, 2)] = current.cells[le(patch, 12, 2)];
+        rest.cells[at] = current.cells[at];
         rest.revision = current.revision;
-        KESTREL_FUZZ_CHECK(rest == current && next.cells[le(patch, 12, 2)] == patch[14]);
+        KESTREL_FUZZ_CHECK(rest == current && next.cells[at] == patch[14]);
         KESTREL_FUZZ_CHECK(crc32(next.encode()) == le(patch, 16, 4));
         current = std::move(next);
     }

@@ -1,6 +1,7 @@
 // The sectors map_patch_fuzz patches, indexed by the seeds make_corpus writes.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "world/generate.h"
@@ -11,8 +12,8 @@ inline const std::vector<Sector>& patch_sectors() {
     static const std::vector<Sector> built = [] {
         // The last one lost its pillar decoration: four tiles, only the door may be patched.
         Sector small = generate(5, std::uint64_t{0xACE}, {});
-        for (std::uint8_t& cell : small.cells)
-            if (cell >= 4) cell = 0;
+        std::ranges::replace_if(
+            small.cells, [](std::uint8_t cell) { return cell >= 4; }, 0);
         small.tiles.resize(4);
         small.validate();
         return std::vector<Sector>{
