@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# fuzz/run.sh [seconds] [target...]: builds the targets in FUZZ_BUILD (default build-fuzz, as
-# tools/test configures it), writes their seeds, runs each for `seconds` (default 20) or FUZZ_RUNS
+# fuzz/run.sh [seconds] [target...]: builds the targets in FUZZ_BUILD (default build-fuzz,
+# configured with clang and the sanitizers when new), writes their seeds, runs each for `seconds` (default 20) or FUZZ_RUNS
 # executions, FUZZ_JOBS at a time with FUZZ_FLAGS; exits 1 on a finding (in findings/) or an unfinished run.
 set -euo pipefail
 build=${FUZZ_BUILD:-$(cd "$(dirname "$0")/.." && pwd)/build-fuzz}
 seconds=${1:-20} && shift || true
+[ -f "$build/build.ninja" ] || CC=clang CXX=clang++ cmake -S "$(dirname "$0")/.." -B "$build" -G Ninja \
+    -DKESTREL_FUZZ=ON -DKESTREL_SANITIZE=ON -DKESTREL_TESTS=OFF -DKESTREL_BENCH=OFF \
+    -DCMAKE_PREFIX_PATH=/opt/kestrel/sdl3 >/dev/null
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(header_fuzz credentials_fuzz meta_state_fuzz entity_fuzz
     sector_fuzz map_assembly_fuzz map_patch_fuzz snapshot_assembly_fuzz handoff_fuzz router_fuzz)
