@@ -17,7 +17,7 @@
 #include "render/overlay.h"
 #include "render/png.h"
 #include "tests/support/errors.h"
-#include "tests/support/process.h"
+#include "tests/support/png_reader.h"
 #include "world/generate.h"
 
 // Frames and sectors are written with designated initialisers, the rest left default.
@@ -30,26 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using Rgb = std::array<int, 3>;
 
-// A PNG file as the reader decodes it: its "WIDTHxHEIGHT" line (or error) and RGBA pixels.
-struct Png {
-    std::string output;
-    Bytes rgba;
-
-    std::uint32_t pixel(int x, int y) const { // of a 640-pixel-wide shot: RGBA, R in the high byte
-        const std::size_t i = (std::size_t(y) * 640 + std::size_t(x)) * 4;
-        if (i + 4 > rgba.size()) return 0;
-        return std::uint32_t{rgba[i]} << 24 | rgba[i + 1] << 16 | rgba[i + 2] << 8 | rgba[i + 3];
-    }
-};
-Png read_png(const std::string& path) {
-    const std::string raw = path + ".rgba";
-    const test::Outcome checked = test::run(
-        "/usr/bin/env", {"python3", KESTREL_SOURCE_DIR "/tests/render/check_png.py", path, raw});
-    std::ifstream in(raw, std::ios::binary);
-    Png png{checked.out + checked.err, Bytes(std::istreambuf_iterator<char>(in), {})};
-    fs::remove(raw);
-    return png;
-}
+using test::Png;
+using test::read_png;
 
 struct TempDir : ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "kestrel-render-XXXXXX").string();
