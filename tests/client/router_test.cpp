@@ -61,8 +61,7 @@ class Router : public ::testing::Test {
 
     void deliver(const Bytes& packet_bytes, std::uint8_t channel, double now = 1.0) {
         Reader reader(packet_bytes);
-        const Header header = read_header(reader);
-        route(state, header, reader, channel, now, out);
+        route(state, read_header(reader), reader, channel, now, out);
     }
     Bytes frame(Type type, const Writer& payload, std::optional<std::uint32_t> epoch = {},
                 std::optional<std::uint64_t> session = {}) const {
@@ -106,8 +105,8 @@ class Router : public ::testing::Test {
     }
     Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
         const Sector& played = *state.handoff.committed;
-        Snapshot snap{id, commit_tick + id, 0, played.revision, player, 0, played.id, {}};
-        snap.entities = {thing(player, 1, 8, 8)};
+        Snapshot snap{id,        commit_tick + id,        0, played.revision, player, 0,
+                      played.id, {thing(player, 1, 8, 8)}};
         snap.entities.insert(snap.entities.end(), others.begin(), others.end());
         return snap;
     }
@@ -169,58 +168,6 @@ TEST_F(Router, RefusesWithItsMessageAndDropsStaleEpochs) {
     for (const auto& [type, payload, channel, message] : refused)
         expect(frame(type, payload), channel, message);
     expect(frame(Type::ProfileError, Writer{{2}}, first_epoch), 0, "Cannot load the saved profile");
-}
-
-TEST_F(Router, AdmissionHandoffCommitAndAbort) {
-    state.credentials.name = "ALICE";
-    admit();
-    const auto sent = [&] {
-        const Outgoing& o = state.outbox.at(0);
-        return std::make_tuple(state.outbox.size(), o.type, o.payload.bytes, o.channel, o.reliable);
-    };
-    EXPECT_EQ(sent(), std::make_tuple(1u, Type::Profile, state.credentials.write().bytes, 0, true));
-    EXPECT_EQ(state.handoff.state, HandoffState::Transit);
-    state.handoff.committed = sector; // in transit no snapshot is applied, even with a sector
-    expect(frame(Type::SnapshotPart, snapshot_part_payloads(snapshot(1))[0]), 1, "no error");
-    state.handoff.committed.reset();
-    state.outbox.clear();
-    begin(trip, sector, next_epoch, 2.0);
-    EXPECT_EQ(sent(), std::make_tuple(1u, Type::TransitionAck, // with the last chunk
-                                      state.handoff.acknowledge()->bytes, 0, true));
-
-    // Leftovers of the old epoch that the commit must clear.
-    state.radar_contacts[5] = {RadarBlip{1, 2}, 1.0};
-    state.attack_times[5] = state.death_times[6] = 1.0;
-    state.input_history.push_back(Input{7, 9, 0, 0});
-    state.last_sequence = state.last_tick = state.status_sequence = 7;
-    std::tie(state.adventure.sequence, state.expedition.sequence, state.input_paused) =
-        std::make_tuple(8, 4, true);
-    deliver(commit(), 0, 5.0);
-    deliver(commit(), 0, 6.0); // the same commit again is stale: no second line
-    EXPECT_EQ(out.str(), "Committed sector 900 epoch 4\n");
-    EXPECT_EQ(std::tie(state.handoff.state, state.stats.commits),
-              std::make_tuple(HandoffState::Active, 1u));
-    EXPECT_EQ(state.prediction.predicted(), spawn());
-    EXPECT_EQ(
-        std::tie(state.last_sequence, state.last_tick, state.status_sequence,
-                 state.server_tick_base, state.yaw, state.input_paused, state.next_tick_time,
-                 state.last_snapshot_time, state.adventure, state.expedition.sequence),
-        std::make_tuple(0u, 0u, 0u, commit_tick, 16384.0f, false, 5.0, 5.0, AdventureState{}, 4u));
-    EXPECT_TRUE(state.radar_contacts.empty() && state.attack_times.empty() &&
-                state.death_times.empty() && state.prediction.pending().empty() &&
-                state.input_history.empty());
-
-    // An abort pauses input until the next snapshot and prints nothing.
-    out.str("");
-    state.last_sequence = 30;
-    state.input_history.push_back(Input{30, 40, 0, 0});
-    abort_handoff(trip + 1, 4.0);
-    EXPECT_EQ(std::make_tuple(out.str(), state.stats.commits, state.handoff.epoch,
-                              state.input_paused, state.last_sequence, state.next_tick_time,
-                              state.handoff.committed->id, state.input_history.size()),
-              std::make_tuple("", 1u, next_epoch + 1, true, 0u, 4.5, sector.id, std::size_t{0}));
-    apply(snapshot(1), 5.0);
-    EXPECT_FALSE(state.input_paused);
 }
 
 TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
