@@ -1,4 +1,5 @@
-// Keys, commands, prompts, steering, the buttons of a tick and the 30 Hz input schedule.
+// Keys, commands, prompts, steering, the buttons of a tick, the 30 Hz input schedule and the
+// frame built for the renderer.
 #include "client/input.h"
 
 #include <gtest/gtest.h>
@@ -6,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "client/defaults.h"
+#include "client/frame_builder.h"
 
 namespace kestrel {
 namespace {
@@ -187,7 +190,8 @@ TEST(Input, NameAndPartyPrompts) {
     EXPECT_EQ(press(state, Key::P), (PlatformActions{release, {Kind::start_text_input, "", 0}}));
     handle_text_input(state, "x-9 ");
     EXPECT_EQ(text_entry_notice(state), "NAME / SCOUTX9_ / ENTER FOR PARTY");
-    EXPECT_TRUE(press(state, Key::Return).empty());
+    press(state, Key::Digit3); // swallowed
+    EXPECT_TRUE(press(state, Key::Return).empty() && state.selected_weapon == 1);
     EXPECT_EQ(text_entry_notice(state), "PARTY CODE / OLD_ / ENTER TO JOIN");
     for (int i = 0; i < 4; ++i) press(state, Key::Backspace, 10.0, true); // held, one too many
     handle_text_input(state, "crew_7");
@@ -367,7 +371,7 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
                               away.outbox.size()),
               std::make_tuple(5u, 0.5 + 2.0 / 30, 7.5, 0u));
 
-    RunState quiet = with_session(), demo = with_session(), full = with_session();
+    RunState quiet = with_session(), full = with_session();
     quiet.last_snapshot_time = 1.0; // two seconds without a snapshot, or paused: nothing
     run_input_tick(quiet, 3.0, 10, 0, {});
     quiet.input_paused = true;
@@ -375,11 +379,7 @@ TEST(Input, PayloadScheduleStampsRepeatsPausesAndAFullQueue) {
     EXPECT_TRUE(quiet.outbox.empty() && quiet.prediction.pending().empty() && !quiet.last_sequence);
     quiet.input_paused = false;
     run_input_tick(quiet, 2.99, 10, 0, {});
-    std::tie(demo.config.demo, demo.config.has_transport) = std::make_tuple(true, false);
-    run_input_ticks(demo, 30.0, {}); // predicted, never sent
-    EXPECT_EQ(std::make_tuple(quiet.outbox.size(), demo.outbox.size(), demo.last_sequence,
-                              demo.prediction.pending().size()),
-              std::make_tuple(1u, 0u, 4u, 4u));
+    EXPECT_EQ(quiet.outbox.size(), 1u);
     for (std::uint32_t i = 0; i < Prediction::max_pending; ++i)
         run_input_tick(full, 0.5, 10 + i, 0, {});
     const Input newest = full.input_history.back();
@@ -425,6 +425,139 @@ TEST(Input, ShotCostsAndRefireIntervalsGateTheSound) {
     dead.prediction.reset(me);
     for (RunState* s : {&reloading, &dead})
         EXPECT_TRUE(!shoot(*s, 1.0, holding({Key::Space})) && s->last_shot_time == -1.0);
+}
+
+constexpr std::int32_t cell = 65536;
+using Times = std::map<std::uint32_t, double>;
+const AudioView speakers{true, true, true, 1, 1};
+
+// In game, the last snapshot at time 10.
+RunState playing() {
+    RunState state = with_session();
+    state.last_snapshot_time = state.next_tick_time = 10.0;
+    return state;
+}
+
+// The viewer (id 1) and enemies with the given ids and health, all at (4, 4).
+void push(RunState& state, std::vector<std::pair<std::uint32_t, std::uint16_t>> all, double now) {
+    Snapshot snapshot{1, 1, 0, 0, 1, 0, 0, {}};
+    for (const auto& [id, health] : all) {
+        ReplicatedEntity e;
+        std::tie(e.id, e.x, e.y, e.health, e.kind) =
+            std::make_tuple(id, 4 * cell, 4 * cell, health, 2);
+        snapshot.entities.push_back(e);
+    }
+    state.remotes.push(snapshot, now);
+}
+
+TEST(FrameBuilder, StatusLineCameraAndDemo) {
+    RunState state;
+    Frame frame = build_frame(state, 1.0, speakers);
+    EXPECT_EQ(std::tie(frame.sector, frame.status_line, frame.transition, frame.local_preview),
+              std::make_tuple(nullptr, "CONNECTING", true, false));
+    state = playing(); // a handoff in flight with the old sector held: the target, no world
+    state.handoff.target_sector = 77;
+    state.handoff.state = HandoffState::Transit;
+    frame = build_frame(state, 10.0, speakers);
+    EXPECT_EQ(std::tie(frame.sector, frame.status_line, frame.destination, frame.transition),
+              std::make_tuple(nullptr, "WORMHOLE TRANSIT", 77u, true));
+    state.handoff.state = HandoffState::Active;
+    EXPECT_EQ(build_frame(state, 10.2, speakers).sector, &*state.handoff.committed);
+    SoundMixer mixer;
+    mixer.music_on = false;
+    mixer.effects_volume = 0.9f;
+    // Rounded to the nearest percent; a switched-off channel reads 0; exactly 0.5 s is fresh.
+    // clang-format off
+    const std::tuple<double, AudioView, const char*> lines[] = {
+        {10.5, speakers, "MUSIC [ ] 100% SFX - + 100%"}, {10.5, {true, true, true, 0.666f, 0.25f}, "MUSIC [ ] 67% SFX - + 25%"},
+        {10.5, audio_view(mixer), "MUSIC [ ] 0% SFX - + 90%"}, {10.5, AudioView{}, "AUDIO UNAVAILABLE"},
+        {10.51, speakers, "AWAITING SERVER"}};
+    // clang-format on
+    for (const auto& [now, audio, line] : lines)
+        EXPECT_EQ(build_frame(state, now, audio).status_line, line);
+
+    // The camera blends the last tick's two states by the time into the tick.
+    ASSERT_TRUE(state.prediction.step(Input{1, 1, button::forward | button::run, 0}, Grid{}));
+    const Player previous = state.prediction.previous(), predicted = state.prediction.predicted();
+    ASSERT_NE(previous.x, predicted.x);
+    state.next_tick_time = 10.0 + 1.0 / 60.0; // half-way into the tick
+    EXPECT_FLOAT_EQ(build_frame(state, 10.0, speakers).camera.x,
+                    (previous.x + predicted.x) / 2.0f / cell);
+
+    state.config.demo = true; // the seven sample entities replace whatever was sampled
+    push(state, {{1, 100}, {40, 100}}, 0.0);
+    frame = build_frame(state, 30.0, speakers);
+    EXPECT_TRUE(frame.local_preview && frame.status_line == "WASD / ARROWS / CLICK");
+    ASSERT_EQ(frame.entities.size(), 7u);
+    EXPECT_EQ(frame.entities[6], (DrawEntity{4.5f, 2.0f, 0, 0, 5, 0, 1, 5, 0, 100.0f, 6, 0}));
+}
+
+TEST(FrameBuilder, PlayerPanelsDeadlinesAndMusic) {
+    RunState state = playing();
+    Player me = state.prediction.predicted();
+    std::tie(me.health, me.ammo, me.weapon, state.text_entry) =
+        std::make_tuple(37, 12, 3, TextEntry{true, TextEntry::Field::name, "ACE", ""});
+    state.prediction.reset(me);
+    std::tie(state.panel, state.navigation_selection, state.hit_marker_until,
+             state.damage_flash_until, state.banner_until, state.banner_text,
+             state.last_shot_time) =
+        std::make_tuple(Panel::navigation, 5, 20.0, 19.0, 21.0, "SALVAGE +5", 19.91);
+    Frame frame = build_frame(state, 20.0, speakers);
+    EXPECT_EQ(frame.player, me);
+    EXPECT_EQ(std::tie(frame.health, frame.ammo, frame.weapon, frame.expedition_panel,
+                       frame.expedition_selection, frame.notice, frame.banner),
+              std::make_tuple(37, 12, 3, 2, 5u, "NAME / ACE_ / ENTER FOR PARTY", "SALVAGE +5"));
+    EXPECT_NEAR(frame.recoil, 0.5f, 1e-4f);
+    // 0.09 s after the shot no flash; deadlines are exclusive.
+    EXPECT_EQ(
+        std::tie(frame.muzzle_flash, frame.hit_marker, frame.damage_flash, frame.banner_visible),
+        std::make_tuple(false, false, false, true));
+    state.last_shot_time = 19.95;
+    EXPECT_TRUE(build_frame(state, 20.0, speakers).muzzle_flash);
+    EXPECT_EQ(build_frame(state, 20.5, speakers).recoil, 0.0f);
+
+    std::vector<float> levels{music_level(RunState{}), music_level(state)}; // calm, fight, dead
+    levels.push_back(music_level((state.status.remaining = 3, state)));
+    me.health = 0;
+    state.prediction.reset(me);
+    levels.push_back(music_level(state));
+    state.handoff.state = HandoffState::Transit;
+    levels.push_back(music_level(state));
+    EXPECT_EQ(levels, (std::vector<float>{0.055f, 0.13f, 0.23f, 0.07f, 0.055f}));
+}
+
+TEST(FrameBuilder, RadarContactsDeathAgesAndAttackMarks) {
+    RunState state = playing();
+    state.radar_contacts = {{7, {RadarBlip{3, 4, 0}, 8.5}}, // exactly 1.5 s old
+                            {2, {RadarBlip{6, 7, 0}, 9.75}},
+                            {5, {RadarBlip{1, 1, 0}, 8.4}}}; // too old
+    const Frame frame = build_frame(state, 10.0, speakers);
+    ASSERT_EQ(frame.blips.size(), 2u);
+    EXPECT_EQ(
+        std::make_tuple(frame.blips[0].x, frame.blips[0].age, frame.blips[1].y, frame.blips[1].age),
+        std::make_tuple(6.0f, 0.25f, 4.0f, 1.5f)); // in id order
+    // Without a frame, too; with no snapshot nobody is drawn, so no death time stays.
+    state.attack_times = {{3, 8.5}, {4, 8.4}};
+    state.death_times = {{9, 2.0}, {1, 2.0}};
+    prune_contacts(state, 10.0);
+    EXPECT_EQ(std::make_tuple(state.radar_contacts.size(), state.attack_times, state.death_times),
+              std::make_tuple(std::size_t{2}, Times{{3, 8.5}}, Times{}));
+
+    push(state, {{1, 100}, {9, 0}, {10, 100}, {12, 100}}, 5.0);
+    state.death_times = {{10, 1.0}, {11, 1.0}}; // 10 is alive again, 11 is gone
+    state.attack_times = {{9, 4.8}, {10, 4.75}, {20, 3.5}, {21, 3.4}};
+    std::vector<DrawEntity> drawn = build_frame(state, 5.0, speakers).entities;
+    ASSERT_EQ(drawn.size(), 3u); // the viewer is drawn from prediction
+    EXPECT_EQ(
+        std::make_tuple(drawn[0].death_age, drawn[1].death_age, drawn[0].marked, drawn[1].marked),
+        std::make_tuple(0.0f, 100.0f, 1, 0)); // attacked 0.2 s and exactly 0.25 s ago
+    EXPECT_EQ(std::tie(state.death_times, state.attack_times),
+              std::make_tuple(Times{{9, 5.0}}, Times{{9, 4.8}, {10, 4.75}, {20, 3.5}}));
+    drawn = build_frame(state, 5.25, speakers).entities; // the death time is kept
+    EXPECT_EQ(std::make_tuple(drawn[0].death_age, drawn[0].marked), std::make_tuple(0.25f, 0));
+    state.death_times = {{9, 2.0}, {10, 2.0}, {11, 2.0}};
+    prune_contacts(state, 6.0); // as a frame would leave it
+    EXPECT_EQ(state.death_times, (Times{{9, 2.0}}));
 }
 
 } // namespace
