@@ -100,12 +100,6 @@ class Router : public ::testing::Test {
         state.outbox.clear();
         out.str("");
     }
-    void abort_handoff(std::uint64_t transition, double now) {
-        begin(transition, generate(901, std::uint64_t{77}, {}), next_epoch + 1, now);
-        deliver(
-            frame(Type::TransitionAbort, transition_abort_payload(transition, 2), next_epoch + 1),
-            0, now + 0.5);
-    }
     Snapshot snapshot(std::uint32_t id, std::vector<ReplicatedEntity> others = {}) const {
         const Sector& played = *state.handoff.committed;
         Snapshot snap{id,        commit_tick + id,        0, played.revision, player, 0,
@@ -281,7 +275,9 @@ TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     send(Type::AdventureState, adventure.write(), 1);
     send(Type::AdventureState, older.write(), 1);
     EXPECT_EQ(state.adventure, adventure);
-    abort_handoff(trip + 1, 4.0); // after a handoff any sequence is accepted again
+    begin(trip + 1, generate(901, std::uint64_t{77}, {}), next_epoch + 1, 4.0); // then abort:
+    deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 2), next_epoch + 1), 0);
+    // after a handoff any sequence is accepted again
     EXPECT_EQ(state.status_sequence, 0u);
     EXPECT_EQ(offer(2, 6), P(2, 6));
 }
