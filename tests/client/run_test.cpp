@@ -122,14 +122,7 @@ TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
 }
 
 TEST(RunStats, SummaryLineAndTheChecksAtTheEnd) {
-    RunStats stats{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 1.5f, 0.1234567f, 4294967295u};
-    // unlocked is a byte; 65 would print as 'A' if it reached the stream as a char.
-    EXPECT_EQ(summary_line(stats, 4000000000u, 65, 18446744073709551615ull, 0.25),
-              "Client stopped: frames=1 commits=2 hits=3 damage=4 pickups=5 respawns=6 "
-              "enemy_shots=7 rewards=8 projectile_snapshots=9 initial_items=10 "
-              "enemy_span_x=1.5 enemy_span_y=0.123457 bank=4000000000 unlocked=65 "
-              "snapshots=4294967295 reconciliations=18446744073709551615 "
-              "largest_correction=0.25\n");
+    RunStats stats;
     const std::string commits = "required sector commits not reached", none = "no error";
     // commits, snapshots, require_commits, demo, seconds: what the end of the run says.
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
@@ -173,17 +166,9 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     EXPECT_NE(complete_profile({}, "", "").token, complete_profile({}, "", "").token);
     EXPECT_EQ(test::error_of([&] { save_profile((dir / "missing/p.bin").string(), stored); }),
               "cannot save profile");
-    // A file cannot be renamed over a non-empty directory: the platform's own text.
-    fs::create_directories(dir / "occupied" / "inside");
-    const std::string refused =
-        test::error_of([&] { save_profile((dir / "occupied").string(), stored); });
-    EXPECT_TRUE(refused != "no error" && refused != "cannot save profile" && !refused.empty());
-    EXPECT_TRUE(fs::is_directory(dir / "occupied" / "inside"));
-
-    const std::string data = (dir / "data").string();
-    ASSERT_EQ(setenv("XDG_DATA_HOME", data.c_str(), 1), 0); // where SDL puts it
+    ASSERT_EQ(setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1), 0); // where SDL puts it
     EXPECT_EQ(fs::path(resolve_profile_path(false, "")),
-              fs::path(data) / "Lanternfox" / "Duskhollow" / "profile.bin");
+              dir / "data/Lanternfox/Duskhollow/profile.bin");
     EXPECT_EQ(resolve_profile_path(true, "/x/p.bin"), "/x/p.bin");
     unsetenv("XDG_DATA_HOME");
     fs::remove_all(dir);
@@ -347,14 +332,10 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
         expect(frame(Type::SnapshotPart, snapshot_part_payloads(snap)[0]), 1,
                change == 3 ? "projectile altitude mismatch" : "snapshot world mismatch");
     }
-    // Spread over two parts (assembly is pinned by its own tests).
-    std::vector<ReplicatedEntity> others = {thing(20, 2, 3, 5), thing(21, 2, 10, 6),
-                                            thing(22, 3, 1, 1), thing(23, 3, 2, 2),
-                                            thing(24, 4, 5, 5)};
-    for (std::uint32_t id = 100; others.size() < 30; ++id) others.push_back(thing(id, 5, 4, 4));
-    ASSERT_EQ(snapshot_part_payloads(snapshot(1, others)).size(), 2u);
-    apply(snapshot(1, others));
-    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 0, 0, 0, 0, 0, 0, 1, 2, 7.0f, 1.0f, 1}));
+    // The first snapshot of the run counts the items (kind 3) and the enemies' extent.
+    apply(snapshot(
+        1, {thing(20, 2, 3, 5), thing(21, 2, 10, 6), thing(22, 3, 1, 1), thing(23, 4, 5, 5)}));
+    EXPECT_EQ(stats(state.stats), stats(RunStats{0, 1, 0, 0, 0, 0, 0, 0, 1, 1, 7.0f, 1.0f, 1}));
     const Player seen = snapshot(1).entities[0];
     EXPECT_EQ(std::make_tuple(state.prediction.reconciles(), state.prediction.predicted(),
                               state.handoff.spawn, state.server_tick_base, state.last_snapshot_time,
