@@ -93,7 +93,7 @@ TEST(CommandLine, AcceptedValuesLandInTheirFields) {
               std::make_tuple("127.0.0.1", 7777u, 1u, false));
 }
 
-TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
+TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummaryAndTheRunEndIsChecked) {
     RunStats stats; // every counter but the frames stays 0 without a server
     stats.frames = 1;
     const std::string zero = summary_line(stats, 0, 0, 0, 0.0);
@@ -108,10 +108,6 @@ TEST(CommandLine, TheBinaryPrintsUsageErrorsAndTheSummary) {
         EXPECT_EQ(std::make_tuple(outcome.status, outcome.out.substr(0, out.size()), outcome.err),
                   std::tie(status, out, err)); // the usage line, only its start
     }
-}
-
-TEST(RunStats, SummaryLineAndTheChecksAtTheEnd) {
-    RunStats stats;
     const std::string commits = "required sector commits not reached", none = "no error";
     // commits, snapshots, require_commits, demo, seconds: what the end of the run says.
     const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, bool, std::uint32_t, std::string>
@@ -152,7 +148,6 @@ TEST(Profile, RecordsOptionsSavesAndPaths) {
     stored.party = "NEWCREW";
     EXPECT_EQ(set_up_profile(path, "", "NEWCREW"), stored);
     EXPECT_EQ(read_file(path), stored.write().bytes);
-    EXPECT_NE(complete_profile({}, "", "").token, complete_profile({}, "", "").token);
     EXPECT_EQ(test::error_of([&] { save_profile((dir / "missing/p.bin").string(), stored); }),
               "cannot save profile");
     ASSERT_EQ(setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1), 0); // where SDL puts it
@@ -326,19 +321,6 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
                               state.handoff.spawn, state.server_tick_base, state.last_snapshot_time,
                               state.remotes.samples().size()),
               std::make_tuple(std::uint64_t{1}, seen, seen, commit_tick + 1, 3.0, std::size_t{1}));
-    // A respawn (dead before, alive now) drops the pending input.
-    for (std::uint16_t health : {0, 100}) {
-        Player self = spawn();
-        self.health = health;
-        state.prediction.reset(self);
-        for (std::uint32_t i : {1u, 2u}) state.prediction.step(Input{i, i, 0, 0}, Grid{});
-        state.input_history.assign(1, Input{2, 2, 0, 0});
-        Snapshot snap = snapshot(4 + health);
-        snap.tick = 0;
-        apply(snap);
-        EXPECT_EQ(std::make_pair(state.prediction.pending().size(), state.input_history.size()),
-                  (health ? std::pair<std::size_t, std::size_t>{2, 1} : std::pair{0ul, 0ul}));
-    }
 }
 
 TEST_F(Router, CombatEventsCountShowAndSound) {
@@ -465,7 +447,6 @@ TEST_F(Router, AKeyCommandKeepsTheEpochItWasPressedInAndLatencyHoldsPackets) {
         ASSERT_NE(client, nullptr);
         EXPECT_EQ(test::error_of([] { Network("no-such-host.invalid", 1, 0); }),
                   "cannot resolve server no-such-host.invalid");
-        // Services `host` while `more()`, handing each received packet to `take`.
         const auto pump = [&](ENetHost* host, const auto& more, const auto& take) {
             for (int i = 0; i < 500 && more(); ++i)
                 if (enet_host_service(host, &event, 5) > 0 &&
