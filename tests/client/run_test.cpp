@@ -371,10 +371,13 @@ TEST_F(Router, MetaStatesKeepOnlyNewerSequencesUntilTheNextHandoff) {
     // clang-format on
     for (const auto& [sequence, remaining, kept] : offers)
         EXPECT_EQ(offer(sequence, remaining), kept);
-    begin(trip + 1, generate(901, std::uint64_t{77}, {}), next_epoch + 1, 4.0); // then abort:
+    AdventureState adventure, older; // the adventure state follows the same rule
+    std::tie(adventure.sequence, older.sequence, older.salvage_carried) = std::make_tuple(10, 9, 1);
+    for (const AdventureState& a : {adventure, older}) send(Type::AdventureState, a.write(), 1);
+    EXPECT_EQ(state.adventure, adventure);
+    begin(trip + 1, generate(901, std::uint64_t{77}, {}), next_epoch + 1, 4.0);
     deliver(frame(Type::TransitionAbort, transition_abort_payload(trip + 1, 2), next_epoch + 1), 0);
-    // after a handoff any sequence is accepted again
-    EXPECT_EQ(state.status_sequence, 0u);
+    EXPECT_EQ(state.status_sequence, 0u); // after a handoff any sequence counts again
     EXPECT_EQ(offer(2, 6), P(2, 6));
 }
 
