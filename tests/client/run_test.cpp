@@ -321,6 +321,24 @@ TEST_F(Router, SnapshotsOfThePlayedWorldAreAppliedInFull) {
                               state.handoff.spawn, state.server_tick_base, state.last_snapshot_time,
                               state.remotes.samples().size()),
               std::make_tuple(std::uint64_t{1}, seen, seen, commit_tick + 1, 3.0, std::size_t{1}));
+    // A viewer back on its feet is taken as it is; the inputs sent while it was down are dropped.
+    Snapshot down = snapshot(2), up = snapshot(3);
+    down.entities[0].health = 0;
+    up.entities[0].x += 3 << 16;
+    apply(down);
+    state.input_history.push_back(Input{7, 7, 0, 0});
+    apply(up);
+    EXPECT_EQ(state.prediction.predicted(), static_cast<const Player&>(up.entities[0]));
+    EXPECT_TRUE(state.input_history.empty());
+    // A patch of the played sector replaces it: the door (tile 2) opens.
+    Sector patched = *state.handoff.committed;
+    const auto door = std::find(patched.cells.begin(), patched.cells.end(), 2);
+    ASSERT_NE(door, patched.cells.end());
+    *door = 0;
+    ++patched.revision;
+    send(Type::MapPatch, map_patch_payload(patched, std::uint16_t(door - patched.cells.begin())),
+         0);
+    EXPECT_EQ(state.handoff.committed, patched);
 }
 
 TEST_F(Router, CombatEventsCountShowAndSound) {
