@@ -444,6 +444,14 @@ TEST(FrameBuilder, StatusCameraDemoPanelsMusicRadarAndDeaths) {
     state.last_shot_time = 19.95;
     EXPECT_TRUE(build_frame(state, 20.0, speakers).muzzle_flash);
     EXPECT_EQ(build_frame(state, 20.5, speakers).recoil, 0.0f);
+    // The music follows the game: out of it, enemies left, cleared, dead.
+    RunState out_of_game, fight = playing(), dead = playing();
+    fight.status.remaining = 1;
+    me.health = 0;
+    dead.prediction.reset(me);
+    EXPECT_EQ(std::make_tuple(music_level(out_of_game), music_level(fight), music_level(state),
+                              music_level(dead)),
+              std::make_tuple(0.055f, 0.23f, 0.13f, 0.07f));
 
     state = playing();
     state.radar_contacts = {{7, {RadarBlip{3, 4, 0}, 8.5}}, // exactly 1.5 s old
